@@ -1,0 +1,49 @@
+# Compiler and linker settings shared by every target of the project.
+
+function(quarnel_warnings target)
+  if(MSVC)
+    target_compile_options(${target} PRIVATE /W4 $<$<BOOL:${QUARNEL_WERROR}>:/WX>)
+  else()
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wshadow -Wconversion
+      $<$<BOOL:${QUARNEL_WERROR}>:-Werror>)
+  endif()
+endfunction()
+
+# Floating point is part of the output: every byte of a normal map depends on
+# each product being rounded where it is written. Contraction into fused
+# multiply-adds, fast-math reassociation or x87 extended precision would change
+# bytes, so all three are ruled out.
+function(quarnel_exact_float target)
+  if(MSVC)
+    target_compile_options(${target} PRIVATE /fp:precise)
+  else()
+    target_compile_options(${target} PRIVATE -ffp-contract=off -fno-fast-math)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND CMAKE_SYSTEM_PROCESSOR MATCHES "^(i.86|x86|X86|AMD64|x86_64)$")
+      target_compile_options(${target} PRIVATE -msse2 -mfpmath=sse)
+    endif()
+  endif()
+endfunction()
+
+function(quarnel_library_flags target)
+  quarnel_warnings(${target})
+  quarnel_exact_float(${target})
+  # Nothing in the library throws: it uses malloc and stdio only. Building
+  # without exceptions makes that a property the compiler checks.
+  if(MSVC)
+    target_compile_options(${target} PRIVATE /EHs-c-)
+  else()
+    target_compile_options(${target} PRIVATE -fno-exceptions)
+  endif()
+endfunction()
+
+# The module's only export is CreateBumpMaps under its C++ name.
+function(quarnel_module_exports target)
+  if(NOT WIN32)
+    target_link_options(${target} PRIVATE "LINKER:--version-script=${PROJECT_SOURCE_DIR}/src/Quarnel.map")
+    # Every symbol resolved at link time; a sanitized module leaves its runtime to the host.
+    if(NOT QUARNEL_SANITIZE)
+      target_link_options(${target} PRIVATE "LINKER:--no-undefined")
+    endif()
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${PROJECT_SOURCE_DIR}/src/Quarnel.map)
+  endif()
+endfunction()

@@ -1,0 +1,76 @@
+// Quarnel: height images in, normal (bump) maps out.
+//
+// A host loads the module (libQuarnel.so, Quarnel.dll) and calls its one export,
+// CreateBumpMaps, with an array of job records. For each record, in order, the
+// library reads an uncompressed 24-bit TGA, reduces every pixel to a height by
+// its luminance, derives a unit surface normal from each pixel and its right-hand
+// and next-row neighbours, and writes the encoded normals as a TGA that carries
+// the source's header. The last column and the last row get the flat normal.
+//
+// Source files accepted
+//   imgtype 2 (uncompressed true colour), pixsize 24, desc 0 (rows bottom-up,
+//   no alpha), width and height of at least 1. An ID field and, when cmaptype is
+//   1, a colour map are skipped on reading and copied unchanged to the output.
+//   Bytes after the pixel data are ignored.
+//
+// Destination file
+//   The source's 18 header bytes, its ID field and colour map (usually empty),
+//   then width * height encoded normals of three bytes each:
+//     byte 0 = z, byte 1 = y, byte 2 = x, each as truncate(c * 127 + 128),
+//   so red carries x, green y and blue z; the flat normal is 255, 128, 128.
+//
+// Ownership
+//   The records belong to the host; the library only reads them and keeps no
+//   reference after the call. Everything a job opens or allocates is released
+//   before the job ends, whatever its outcome. The library keeps no state,
+//   reads no configuration and creates no threads.
+//
+// Failures
+//   The call returns nothing. A failed job is shown to the user as a modal
+//   message (MessageBoxA with the caption "!!! Error !!!" on Windows; one line
+//   "!!! Error !!!: <text>" on standard error elsewhere) and the batch goes on
+//   with the next record. The messages are listed in the README.
+//
+// Use from a host
+//   SCreateBumpMap jobs[2] = {};
+//   std::snprintf(jobs[0].srcpath, sizeof jobs[0].srcpath, "%s", "rock.tga");
+//   std::snprintf(jobs[0].dstpath, sizeof jobs[0].dstpath, "%s", "rock_n.tga");
+//   jobs[0].texelsize = 1.0f;
+//   ...
+//   CreateBumpMaps(jobs, 2);
+//
+// The export carries its C++ (type-decorated) name, not an extern "C" one, so a
+// host resolving it at run time asks for the decorated name; see the README.
+#ifndef QUARNEL_H
+#define QUARNEL_H
+
+#include <cstddef>
+
+#if defined(_WIN32)
+#define QUARNEL_API
+#else
+#define QUARNEL_API __attribute__((visibility("default")))
+#endif
+
+// One job. 1028 bytes, no padding; hosts lay records out back to back.
+struct SCreateBumpMap {
+    char srcpath[512];  // source TGA path, NUL-terminated, platform 8-bit charset
+    char dstpath[512];  // destination TGA path, NUL-terminated; created or truncated
+    // Horizontal distance between neighbouring height samples, in units where the
+    // full height range (0..255) measures 1. Larger values give flatter normals;
+    // 1.0 turns a full-range step between neighbours into a 45-degree slope.
+    float texelsize;
+};
+
+static_assert(sizeof(SCreateBumpMap) == 1028, "SCreateBumpMap must be 1028 bytes");
+static_assert(offsetof(SCreateBumpMap, srcpath) == 0, "srcpath at offset 0");
+static_assert(offsetof(SCreateBumpMap, dstpath) == 512, "dstpath at offset 512");
+static_assert(offsetof(SCreateBumpMap, texelsize) == 1024, "texelsize at offset 1024");
+static_assert(sizeof(float) == 4, "texelsize is an IEEE-754 single");
+
+// Runs one conversion job per record, maps[0] .. maps[count - 1], in order, on the
+// calling thread, and returns when the last has ended (including the time the user
+// takes to dismiss any error message). A count of zero or less does nothing.
+QUARNEL_API void CreateBumpMaps(SCreateBumpMap* maps, int count);
+
+#endif

@@ -1,0 +1,11 @@
+#ifndef QUARNEL_CREATEBUMPMAP_H
+#define QUARNEL_CREATEBUMPMAP_H
+
+#include "Quarnel.h"
+
+// One conversion job: reads and checks the source, computes the normal map and
+// writes the destination. Every failure is reported to the user and ends this
+// job only; nothing it opens or allocates outlives it.
+void CreateBumpMap(const SCreateBumpMap& map);
+
+#endif

@@ -1,0 +1,13 @@
+#include "Quarnel.h"
+
+#include "CreateBumpMap.h"
+
+void CreateBumpMaps(SCreateBumpMap* maps, int count)
+{
+    // A null array has no records to read; refusing it costs nothing and keeps
+    // a careless host from crashing inside the module.
+    if (maps == nullptr)
+        return;
+    for (int i = 0; i < count; ++i)
+        CreateBumpMap(maps[i]);
+}

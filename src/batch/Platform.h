@@ -1,0 +1,22 @@
+// The one place that talks to the operating system. Each platform has its own
+// implementation file; nothing else in the library is platform-specific.
+#ifndef QUARNEL_PLATFORM_H
+#define QUARNEL_PLATFORM_H
+
+#include <cstdint>
+#include <cstdio>
+
+// Shows text under caption to the user and returns once it has been delivered
+// (on Windows: once the modal box is dismissed).
+void ShowErrorMessage(const char* text, const char* caption);
+
+// Opens path for reading in binary mode, like fopen(path, "rb"), but only a
+// regular file, and never blocks (a FIFO would wait for a writer forever).
+// Sets *size to the file's length. Returns null when it cannot.
+std::FILE* OpenSourceFile(const char* path, std::uint64_t* size);
+
+// Opens path for writing in binary mode, creating or truncating it, like
+// fopen(path, "wb"), but without waiting for a reader if path is a FIFO.
+std::FILE* OpenDestinationFile(const char* path);
+
+#endif

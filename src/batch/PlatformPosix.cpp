@@ -1,0 +1,53 @@
+#include "Platform.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+void ShowErrorMessage(const char* text, const char* caption)
+{
+    // No message box here: one line on standard error, flushed so the user has
+    // it before the batch goes on.
+    std::fprintf(stderr, "%s: %s\n", caption, text);
+    std::fflush(stderr);
+}
+
+namespace {
+
+// Wraps a descriptor opened with O_NONBLOCK in a blocking stdio stream.
+std::FILE* ToStream(int fd, const char* mode)
+{
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
+        close(fd);
+        return nullptr;
+    }
+    std::FILE* f = fdopen(fd, mode);
+    if (f == nullptr)
+        close(fd);
+    return f;
+}
+
+}  // namespace
+
+std::FILE* OpenSourceFile(const char* path, std::uint64_t* size)
+{
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) {
+        close(fd);
+        return nullptr;
+    }
+    *size = static_cast<std::uint64_t>(st.st_size);
+    return ToStream(fd, "rb");
+}
+
+std::FILE* OpenDestinationFile(const char* path)
+{
+    const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return nullptr;
+    return ToStream(fd, "wb");
+}
