@@ -1,0 +1,364 @@
+// The conversion job end to end through CreateBumpMaps: messages, files and
+// the behaviours chosen where the TGA header and the file disagree.
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "reference/ReferenceConvert.h"
+
+namespace {
+
+using namespace testsupport;
+using Strings = std::vector<std::string>;
+
+std::string Quote(const std::string& path)
+{
+    return "'" + path + "'";
+}
+
+struct SHeaderCase {
+    const char* name;
+    STgaFields fields;
+    std::string message;  // after the quoted source path
+};
+
+STgaFields With(void (*edit)(STgaFields&))
+{
+    STgaFields f;
+    f.width = 6;
+    f.height = 5;
+    edit(f);
+    return f;
+}
+
+// Every refused header: exactly one message, the first fault only, and an
+// existing destination left as it was.
+TEST(Job, RefusedHeadersGiveTheirMessageAndLeaveTheDestination)
+{
+    const std::vector<SHeaderCase> cases = {
+        {"32-bit", With([](STgaFields& f) { f.pixsize = 32; }), " tgaHeader.pixsize!=24 (pixsize==32)"},
+        {"32-bit rle", With([](STgaFields& f) { f.pixsize = 32; f.imgtype = 10; f.desc = 8; }),
+         " tgaHeader.pixsize!=24 (pixsize==32)"},
+        {"8-bit", With([](STgaFields& f) { f.pixsize = 8; }), " tgaHeader.pixsize!=24 (pixsize==8)"},
+        {"pixsize 0", With([](STgaFields& f) { f.pixsize = 0; }), " tgaHeader.pixsize!=24 (pixsize==0)"},
+        {"pixsize 255", With([](STgaFields& f) { f.pixsize = 255; }),
+         " tgaHeader.pixsize!=24 (pixsize==255)"},
+        {"rle", With([](STgaFields& f) { f.imgtype = 10; }), " tgaHeader.imgtype!=2 (imgtype==10)"},
+        {"rle top-down", With([](STgaFields& f) { f.imgtype = 10; f.desc = 32; }),
+         " tgaHeader.imgtype!=2 (imgtype==10)"},
+        {"no image", With([](STgaFields& f) { f.imgtype = 0; }), " tgaHeader.imgtype!=2 (imgtype==0)"},
+        {"type 255", With([](STgaFields& f) { f.imgtype = 255; }),
+         " tgaHeader.imgtype!=2 (imgtype==255)"},
+        {"top-down", With([](STgaFields& f) { f.desc = 32; }), " tgaHeader.desc!=0 (desc==32)"},
+        {"alpha bits", With([](STgaFields& f) { f.desc = 8; }), " tgaHeader.desc!=0 (desc==8)"},
+        {"right-left", With([](STgaFields& f) { f.desc = 16; }), " tgaHeader.desc!=0 (desc==16)"},
+        {"desc 128", With([](STgaFields& f) { f.desc = 128; }), " tgaHeader.desc!=0 (desc==128)"},
+        {"width 0", With([](STgaFields& f) { f.width = 0; }), " tgaHeader.width<1 (width==0)"},
+        {"width 0x8000", With([](STgaFields& f) { f.width = 0x8000; }),
+         " tgaHeader.width<1 (width==-32768)"},
+        {"width 0xFFFF", With([](STgaFields& f) { f.width = 0xFFFF; }), " tgaHeader.width<1 (width==-1)"},
+        {"height 0", With([](STgaFields& f) { f.height = 0; }), " tgaHeader.height<1 (height==0)"},
+        {"height 0x8000", With([](STgaFields& f) { f.height = 0x8000; }),
+         " tgaHeader.height<1 (height==-32768)"},
+        {"both 0", With([](STgaFields& f) { f.width = 0; f.height = 0; }),
+         " tgaHeader.width<1 (width==0)"},
+    };
+    TempDir tmp;
+    const std::string src = tmp.Path("src.tga"), dst = tmp.Path("dst.tga");
+    const Bytes before = {'k', 'e', 'e', 'p'};
+    for (const auto& t : cases) {
+        SCOPED_TRACE(t.name);
+        WriteFile(src, TgaFile(t.fields, {}, RandomPixels(64, 64, 1)));
+        WriteFile(dst, before);
+        EXPECT_EQ(RunJobs({Job(src, dst)}), Strings{Quote(src) + t.message});
+        EXPECT_EQ(ReadFile(dst), before);
+    }
+}
+
+// Sources that hold less than their header declares, and files too short to
+// have a header, are refused before any buffer is sized from the header.
+TEST(Job, TruncatedSourcesAreRefused)
+{
+    STgaFields idfield;
+    idfield.width = 2;
+    idfield.height = 2;
+    idfield.idlen = 255;
+    STgaFields cmap;
+    cmap.width = 2;
+    cmap.height = 2;
+    cmap.cmaptype = 1;
+    cmap.cmaplen = 256;
+    cmap.cmapbits = 24;
+    STgaFields huge;
+    huge.width = 32767;
+    huge.height = 32767;
+    const Bytes valid = RandomTga(6, 5, 2);
+    struct SCase {
+        const char* name;
+        Bytes file;
+    };
+    const std::vector<SCase> cases = {
+        {"empty", {}},
+        {"17 bytes", Bytes(valid.begin(), valid.begin() + 17)},
+        {"header only", Bytes(valid.begin(), valid.begin() + 18)},
+        {"one byte short", Bytes(valid.begin(), valid.end() - 1)},
+        {"ends inside the ID", TgaFile(idfield, Bytes(100, 7), {})},
+        {"ID but no pixels", TgaFile(idfield, Bytes(255, 7), RandomPixels(2, 1, 3))},
+        {"colour map runs past the end", TgaFile(cmap, Bytes(700, 1), {})},
+        {"32767 x 32767 in a small file", TgaFile(huge, {}, RandomPixels(64, 64, 4))},
+    };
+    TempDir tmp;
+    const std::string src = tmp.Path("src.tga"), dst = tmp.Path("dst.tga");
+    for (const auto& t : cases) {
+        SCOPED_TRACE(t.name);
+        WriteFile(src, t.file);
+        std::remove(dst.c_str());
+        EXPECT_EQ(RunJobs({Job(src, dst)}), Strings{Quote(src) + " is truncated"});
+        EXPECT_FALSE(FileExists(dst));
+    }
+}
+
+TEST(Job, UnopenableSourcesAndDestinations)
+{
+    TempDir tmp;
+    const std::string src = tmp.Path("src.tga"), dst = tmp.Path("dst.tga");
+    WriteFile(src, RandomTga(6, 5, 5));
+    const std::string missing = tmp.Path("missing.tga");
+    const std::string folder = tmp.Path("folder");
+    const std::string fifo = tmp.Path("fifo");
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string inMissingFolder = tmp.Path("nowhere") + "/dst.tga";
+
+    // A folder or a FIFO as the source must be refused, not read or waited on.
+    for (const auto& bad : {missing, folder, fifo}) {
+        SCOPED_TRACE(bad);
+        EXPECT_EQ(RunJobs({Job(bad, dst)}), Strings{"Cant open " + Quote(bad) + " for reading"});
+        EXPECT_FALSE(FileExists(dst));
+    }
+    for (const auto& bad : {folder, inMissingFolder, fifo}) {
+        SCOPED_TRACE(bad);
+        EXPECT_EQ(RunJobs({Job(src, bad)}), Strings{"Cant open " + Quote(bad) + " for writing"});
+    }
+    if (geteuid() != 0) {  // root may write anything
+        const std::string readOnly = tmp.Path("readonly.tga");
+        WriteFile(readOnly, {1, 2, 3});
+        chmod(readOnly.c_str(), 0400);
+        EXPECT_EQ(RunJobs({Job(src, readOnly)}), Strings{"Cant open " + Quote(readOnly) + " for writing"});
+        EXPECT_EQ(ReadFile(readOnly), (Bytes{1, 2, 3}));
+    }
+}
+
+TEST(Job, FailedWriteIsReported)
+{
+    TempDir tmp;
+    const std::string src = tmp.Path("src.tga"), after = tmp.Path("after.tga");
+    WriteFile(src, RandomTga(64, 64, 6));
+    // The batch goes on after the failure.
+    EXPECT_EQ(RunJobs({Job(src, "/dev/full"), Job(src, after)}), Strings{"Cant write '/dev/full'"});
+    EXPECT_EQ(ReadFile(after), reference::ConvertFile(ReadFile(src), 1.0f));
+}
+
+TEST(Job, UnterminatedPathFieldsAreRefused)
+{
+    TempDir tmp;
+    const std::string src = tmp.Path("src.tga"), dst = tmp.Path("dst.tga");
+    WriteFile(src, RandomTga(3, 3, 7));
+    // Records back to back: an unterminated srcpath runs straight into dstpath,
+    // so the field must be refused rather than read as a longer path.
+    std::vector<SCreateBumpMap> jobs = {Job(src, dst), Job(src, dst)};
+    std::memset(jobs[0].srcpath, 'a', sizeof jobs[0].srcpath);
+    std::memset(jobs[1].dstpath, 'b', sizeof jobs[1].dstpath);
+    EXPECT_EQ(RunJobs(jobs), (Strings{"srcpath is not terminated within 512 bytes",
+                                  "dstpath is not terminated within 512 bytes"}));
+    EXPECT_FALSE(FileExists(dst));
+}
+
+TEST(Job, ConvertsAndCarriesTheHeaderByteForByte)
+{
+    TempDir tmp;
+    const std::string src = tmp.Path("src.tga"), dst = tmp.Path("dst.tga");
+    STgaFields fields;
+    fields.width = 17;
+    fields.height = 3;
+    fields.cmapfirst = 0x1234;  // colour-map fields without a colour map: carried, not skipped
+    fields.cmaplen = 0x5678;
+    fields.cmapbits = 15;
+    fields.xorigin = 0xBEEF;
+    fields.yorigin = 0x0102;
+    const Bytes source = TgaFile(fields, {}, RandomPixels(17, 3, 8));
+    WriteFile(src, source);
+    EXPECT_EQ(RunJobs({Job(src, dst, 0.75f)}), Strings{});
+    const Bytes out = ReadFile(dst);
+    ASSERT_EQ(out.size(), 18u + 3 * 17 * 3);
+    EXPECT_TRUE(std::equal(source.begin(), source.begin() + 18, out.begin()));
+    EXPECT_EQ(out, reference::ConvertFile(source, 0.75f));
+}
+
+TEST(Job, IdFieldAndColourMapAreSkippedAndCopied)
+{
+    TempDir tmp;
+    const std::string src = tmp.Path("src.tga"), dst = tmp.Path("dst.tga");
+    struct SCase {
+        std::uint8_t idlen, cmaptype;
+        std::uint16_t cmaplen;
+        std::uint8_t cmapbits;
+        std::size_t prefix;
+    };
+    const std::vector<SCase> cases = {
+        {5, 0, 0, 0, 5}, {0, 1, 4, 24, 12}, {3, 1, 2, 15, 7}, {255, 1, 3, 32, 267}, {2, 1, 1, 1, 3}};
+    for (const auto& t : cases) {
+        SCOPED_TRACE(::testing::Message() << "idlen=" << int(t.idlen) << " cmaplen=" << t.cmaplen);
+        STgaFields fields;
+        fields.width = 6;
+        fields.height = 5;
+        fields.idlen = t.idlen;
+        fields.cmaptype = t.cmaptype;
+        fields.cmaplen = t.cmaplen;
+        fields.cmapbits = t.cmapbits;
+        const Bytes prefix(t.prefix, 0x5A);
+        const Bytes pixels = RandomPixels(6, 5, 9);
+        WriteFile(src, TgaFile(fields, prefix, pixels));
+        EXPECT_EQ(RunJobs({Job(src, dst)}), Strings{});
+        // Same normals as the image without an ID or a colour map.
+        STgaFields plain;
+        plain.width = 6;
+        plain.height = 5;
+        const Bytes plainOut = reference::ConvertFile(TgaFile(plain, {}, pixels), 1.0f);
+        const Bytes expected = TgaFile(fields, prefix, Bytes(plainOut.begin() + 18, plainOut.end()));
+        EXPECT_EQ(ReadFile(dst), expected);
+    }
+}
+
+TEST(Job, TrailingBytesAreIgnored)
+{
+    TempDir tmp;
+    const std::string src = tmp.Path("src.tga"), dst = tmp.Path("dst.tga");
+    const Bytes plain = RandomTga(6, 5, 10);
+    Bytes withFooter = plain;
+    const char footer[] = "\0\0\0\0\0\0\0\0TRUEVISION-XFILE.";
+    withFooter.insert(withFooter.end(), footer, footer + sizeof footer);
+    WriteFile(src, withFooter);
+    EXPECT_EQ(RunJobs({Job(src, dst)}), Strings{});
+    EXPECT_EQ(ReadFile(dst), reference::ConvertFile(plain, 1.0f));
+}
+
+TEST(Job, BatchOrderSameDestinationAndInPlace)
+{
+    TempDir tmp;
+    const std::string a = tmp.Path("a.tga"), b = tmp.Path("b.tga"), dst = tmp.Path("dst.tga");
+    const Bytes aBytes = RandomTga(6, 5, 11), bBytes = RandomTga(5, 6, 12);
+    WriteFile(a, aBytes);
+    WriteFile(b, bBytes);
+    // A failed job does not stop the batch; the later record wins a shared destination.
+    EXPECT_EQ(RunJobs({Job(a, dst), Job(tmp.Path("none.tga"), dst), Job(b, dst, 2.0f)}),
+              Strings{"Cant open " + Quote(tmp.Path("none.tga")) + " for reading"});
+    EXPECT_EQ(ReadFile(dst), reference::ConvertFile(bBytes, 2.0f));
+    // In place: the source is read and closed before the destination is opened.
+    EXPECT_EQ(RunJobs({Job(a, a, 0.5f)}), Strings{});
+    EXPECT_EQ(ReadFile(a), reference::ConvertFile(aBytes, 0.5f));
+}
+
+TEST(Job, NoRecordsNoWork)
+{
+    TempDir tmp;
+    const std::string dst = tmp.Path("dst.tga");
+    SCreateBumpMap job = Job(tmp.Path("missing.tga"), dst);
+    for (int count : {0, -1, -2147483647 - 1}) {
+        const std::string out = CaptureStderr([&] { CreateBumpMaps(&job, count); });
+        EXPECT_EQ(out, "") << count;
+    }
+    EXPECT_EQ(CaptureStderr([] { CreateBumpMaps(nullptr, 3); }), "");
+    EXPECT_FALSE(FileExists(dst));
+}
+
+TEST(Job, LongestImagesConvert)
+{
+    TempDir tmp;
+    const std::string src = tmp.Path("src.tga"), dst = tmp.Path("dst.tga");
+    for (auto [w, h] : {std::pair{32767, 1}, std::pair{1, 32767}, std::pair{32767, 2}}) {
+        const Bytes source = RandomTga(w, h, 13);
+        WriteFile(src, source);
+        EXPECT_EQ(RunJobs({Job(src, dst)}), Strings{});
+        EXPECT_EQ(ReadFile(dst), reference::ConvertFile(source, 1.0f)) << w << "x" << h;
+    }
+}
+
+// Every path of a job, good or bad, closes what it opened.
+TEST(Job, NoDescriptorOutlivesAJob)
+{
+    TempDir tmp;
+    const std::string src = tmp.Path("src.tga"), bad = tmp.Path("bad.tga"), dst = tmp.Path("dst.tga");
+    const std::string shortFile = tmp.Path("short.tga");
+    WriteFile(src, RandomTga(6, 5, 14));
+    Bytes badHeader = RandomTga(6, 5, 15);
+    badHeader[16] = 32;
+    WriteFile(bad, badHeader);
+    const Bytes valid = RandomTga(6, 5, 16);
+    WriteFile(shortFile, Bytes(valid.begin(), valid.end() - 3));
+    const int before = OpenDescriptorCount();
+    const Strings messages = RunJobs({Job(src, dst), Job(bad, dst), Job(shortFile, dst),
+                                  Job(tmp.Path("missing"), dst), Job(src, tmp.Path("no/dst")),
+                                  Job(src, "/dev/full"), Job(src, src)});
+    EXPECT_EQ(messages.size(), 5u);
+    EXPECT_EQ(OpenDescriptorCount(), before);
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define QUARNEL_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUARNEL_ASAN 1
+#endif
+#endif
+
+// A buffer that cannot be had is reported and the batch goes on. Run in a
+// child whose address space is too small for a 32767 x 32767 image; the source
+// is sparse, so it takes no disk.
+TEST(Job, AllocationFailureIsReported)
+{
+#if defined(QUARNEL_ASAN)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
+#else
+    TempDir tmp;
+    const std::string big = tmp.Path("big.tga"), small = tmp.Path("small.tga");
+    const std::string dst = tmp.Path("dst.tga"), smallDst = tmp.Path("small-dst.tga");
+    STgaFields fields;
+    fields.width = 32767;
+    fields.height = 32767;
+    WriteFile(big, TgaHeader(fields));
+    ASSERT_EQ(truncate(big.c_str(), 18 + 3LL * 32767 * 32767), 0);
+    const Bytes smallBytes = RandomTga(6, 5, 17);
+    WriteFile(small, smallBytes);
+    const std::string out = tmp.Path("out");
+
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        const rlimit limit = {std::size_t{1} << 30, std::size_t{1} << 30};
+        setrlimit(RLIMIT_AS, &limit);
+        std::FILE* f = std::freopen(out.c_str(), "w", stderr);
+        std::vector<SCreateBumpMap> jobs = {Job(big, dst), Job(small, smallDst)};
+        CreateBumpMaps(jobs.data(), 2);
+        _exit(f != nullptr ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const Bytes text = ReadFile(out);
+    EXPECT_EQ(Messages(std::string(text.begin(), text.end())), Strings{Quote(big) + " out of memory"});
+    EXPECT_FALSE(FileExists(dst));
+    EXPECT_EQ(ReadFile(smallDst), reference::ConvertFile(smallBytes, 1.0f));
+#endif
+}
+
+}  // namespace
