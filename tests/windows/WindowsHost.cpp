@@ -9,6 +9,7 @@
 
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -40,13 +41,47 @@ struct SMessageBox {
     UINT type;
 };
 
-// MessageBoxA has no context argument, so the recorder reaches its list here.
+// MessageBoxA has no context argument, so the recorder reaches its list, and
+// what a case wants to look at while the box is up, here.
 std::vector<SMessageBox> g_shown;
+std::function<void()> g_whileShown;
 
 int WINAPI RecordMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
 {
     g_shown.push_back({owner, text != nullptr ? text : "(null)", caption != nullptr ? caption : "(null)", type});
+    if (g_whileShown)
+        g_whileShown();
     return IDOK;
+}
+
+// This process's handles to the file at path: how many, and how many of them
+// a child process would inherit.
+struct SHandles {
+    int open = 0;
+    int inheritable = 0;
+};
+
+SHandles HandlesTo(const std::string& path)
+{
+    char full[MAX_PATH];
+    const DWORD n = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+    const std::string want = n > 0 && n < sizeof full ? full : path;
+    SHandles found;
+    for (std::uintptr_t value = 4; value < 0x10000; value += 4) {
+        const HANDLE h = reinterpret_cast<HANDLE>(value);
+        DWORD flags = 0;
+        if (!GetHandleInformation(h, &flags) || GetFileType(h) != FILE_TYPE_DISK)
+            continue;
+        char name[2 * MAX_PATH];
+        const DWORD len = GetFinalPathNameByHandleA(h, name, sizeof name, FILE_NAME_NORMALIZED);
+        if (len == 0 || len >= sizeof name || len < want.size() ||
+            _stricmp(name + (len - want.size()), want.c_str()) != 0)
+            continue;
+        ++found.open;
+        if ((flags & HANDLE_FLAG_INHERIT) != 0)
+            ++found.inheritable;
+    }
+    return found;
 }
 
 // One named case's findings; it passes when it has none.
@@ -347,6 +382,20 @@ void FaultCases(STally& tally, const SHost& host, const TempDir& tmp)
                        {"Cant open " + Quote(missing) + " for reading", Quote(bad) + " tgaHeader.desc!=0 (desc==32)"});
         ExpectConverted(c, out1, good, 1.0f);
         ExpectConverted(c, out2, good, 3.0f);
+    });
+
+    // A child process the host starts while a job runs must not inherit the
+    // job's files. The source is open while its header fault is shown.
+    tally.Run("the source is open but not inheritable while its message shows", [&](SCase& c) {
+        WriteFile(src, header([](STgaFields& f) { f.pixsize = 16; }));
+        SHandles during;
+        g_whileShown = [&] { during = HandlesTo(src); };
+        const auto shown = host.Run({Job(src, dst)});
+        g_whileShown = nullptr;
+        ExpectMessages(c, shown, {q + " tgaHeader.pixsize!=24 (pixsize==16)"});
+        c.Expect(during.open == 1, std::to_string(during.open) + " handles to the source, expected 1");
+        c.Expect(during.inheritable == 0, "the source's handle is inheritable");
+        c.Expect(HandlesTo(src).open == 0, "the source stays open after the job");
     });
 
     tally.Run("a count of zero or less, or no records, does nothing", [&](SCase& c) {
