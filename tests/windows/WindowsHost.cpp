@@ -16,6 +16,7 @@
 #include <functional>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "HostFiles.h"
@@ -198,7 +199,7 @@ void ConversionCases(STally& tally, const SHost& host, const TempDir& tmp)
     const std::vector<SImage> images = {
         {1, 1, 1.0f},   {2, 2, 1.0f},     {3, 1, 1.0f},  {1, 5, 1.0f},   {17, 3, 0.75f}, {33, 17, 1.5f},
         {64, 64, 0.0625f}, {255, 3, 1.0f}, {7, 300, 2.0f}, {1000, 1, 1.0f}, {5, 5, 0.0f}, {6, 4, inf},
-        {6, 4, nan},    {9, 9, -1.0f},    {4, 4, 1e-30f}, {4, 4, 1e30f},
+        {6, 4, nan},    {9, 9, -1.0f},    {4, 4, 1e-30f}, {4, 4, 1e30f}, {513, 129, 0.3f},
     };
     // All in one call, as a host converts a batch.
     std::vector<SCreateBumpMap> jobs;
@@ -262,7 +263,7 @@ enum class EDst { Kept, Absent, Unchecked };
 
 struct SFault {
     std::string name;
-    Bytes source;  // written to srcpath when non-empty or when srcpath is the usual source
+    Bytes source;  // written to srcpath when that is the usual source file
     std::string srcpath;
     std::string dstpath;
     std::string message;
@@ -297,42 +298,53 @@ void FaultCases(STally& tally, const SHost& host, const TempDir& tmp)
     const std::string readOnly = tmp.Path("readonly.tga");
     const std::string inMissingFolder = tmp.Path("nowhere") + "\\dst.tga";
 
+    // Faults of the source file: the job ends before the destination opens.
+    auto badSource = [&](const char* name, Bytes source, const std::string& message) {
+        return SFault{name, std::move(source), src, dst, q + message, EDst::Kept};
+    };
+    auto unopenable = [&](const char* name, const std::string& path) {
+        return SFault{name, {}, path, dst, "Cant open " + Quote(path) + " for reading", EDst::Kept};
+    };
+    auto unwritable = [&](const char* name, const std::string& path, EDst kept) {
+        return SFault{name, good, src, path, "Cant open " + Quote(path) + " for writing", kept};
+    };
     std::vector<SFault> faults = {
         // Header faults, in the order they are checked; the first one counts.
-        {"32-bit", header([](STgaFields& f) { f.pixsize = 32; }), src, dst, q + " tgaHeader.pixsize!=24 (pixsize==32)", EDst::Kept},
-        {"32-bit rle with alpha", header([](STgaFields& f) { f.pixsize = 32; f.imgtype = 10; f.desc = 8; }), src, dst,
-         q + " tgaHeader.pixsize!=24 (pixsize==32)", EDst::Kept},
-        {"8-bit", header([](STgaFields& f) { f.pixsize = 8; }), src, dst, q + " tgaHeader.pixsize!=24 (pixsize==8)", EDst::Kept},
-        {"rle", header([](STgaFields& f) { f.imgtype = 10; }), src, dst, q + " tgaHeader.imgtype!=2 (imgtype==10)", EDst::Kept},
-        {"rle top-down", header([](STgaFields& f) { f.imgtype = 10; f.desc = 32; }), src, dst,
-         q + " tgaHeader.imgtype!=2 (imgtype==10)", EDst::Kept},
-        {"no image", header([](STgaFields& f) { f.imgtype = 0; }), src, dst, q + " tgaHeader.imgtype!=2 (imgtype==0)", EDst::Kept},
-        {"top-down", header([](STgaFields& f) { f.desc = 32; }), src, dst, q + " tgaHeader.desc!=0 (desc==32)", EDst::Kept},
-        {"alpha bits", header([](STgaFields& f) { f.desc = 8; }), src, dst, q + " tgaHeader.desc!=0 (desc==8)", EDst::Kept},
-        {"right to left", header([](STgaFields& f) { f.desc = 16; }), src, dst, q + " tgaHeader.desc!=0 (desc==16)", EDst::Kept},
-        {"width 0", header([](STgaFields& f) { f.width = 0; }), src, dst, q + " tgaHeader.width<1 (width==0)", EDst::Kept},
-        {"width 0x8000", header([](STgaFields& f) { f.width = 0x8000; }), src, dst, q + " tgaHeader.width<1 (width==-32768)", EDst::Kept},
-        {"width 0xFFFF", header([](STgaFields& f) { f.width = 0xFFFF; }), src, dst, q + " tgaHeader.width<1 (width==-1)", EDst::Kept},
-        {"height 0", header([](STgaFields& f) { f.height = 0; }), src, dst, q + " tgaHeader.height<1 (height==0)", EDst::Kept},
-        {"height 0x8000", header([](STgaFields& f) { f.height = 0x8000; }), src, dst, q + " tgaHeader.height<1 (height==-32768)", EDst::Kept},
-        {"width and height 0", header([](STgaFields& f) { f.width = 0; f.height = 0; }), src, dst,
-         q + " tgaHeader.width<1 (width==0)", EDst::Kept},
+        badSource("32-bit", header([](STgaFields& f) { f.pixsize = 32; }), " tgaHeader.pixsize!=24 (pixsize==32)"),
+        badSource("32-bit rle with alpha", header([](STgaFields& f) { f.pixsize = 32; f.imgtype = 10; f.desc = 8; }),
+                  " tgaHeader.pixsize!=24 (pixsize==32)"),
+        badSource("8-bit", header([](STgaFields& f) { f.pixsize = 8; }), " tgaHeader.pixsize!=24 (pixsize==8)"),
+        badSource("rle", header([](STgaFields& f) { f.imgtype = 10; }), " tgaHeader.imgtype!=2 (imgtype==10)"),
+        badSource("rle top-down", header([](STgaFields& f) { f.imgtype = 10; f.desc = 32; }),
+                  " tgaHeader.imgtype!=2 (imgtype==10)"),
+        badSource("no image", header([](STgaFields& f) { f.imgtype = 0; }), " tgaHeader.imgtype!=2 (imgtype==0)"),
+        badSource("top-down", header([](STgaFields& f) { f.desc = 32; }), " tgaHeader.desc!=0 (desc==32)"),
+        badSource("alpha bits", header([](STgaFields& f) { f.desc = 8; }), " tgaHeader.desc!=0 (desc==8)"),
+        badSource("right to left", header([](STgaFields& f) { f.desc = 16; }), " tgaHeader.desc!=0 (desc==16)"),
+        badSource("width 0", header([](STgaFields& f) { f.width = 0; }), " tgaHeader.width<1 (width==0)"),
+        badSource("width 0x8000", header([](STgaFields& f) { f.width = 0x8000; }), " tgaHeader.width<1 (width==-32768)"),
+        badSource("width 0xFFFF", header([](STgaFields& f) { f.width = 0xFFFF; }), " tgaHeader.width<1 (width==-1)"),
+        badSource("height 0", header([](STgaFields& f) { f.height = 0; }), " tgaHeader.height<1 (height==0)"),
+        badSource("height 0x8000", header([](STgaFields& f) { f.height = 0x8000; }),
+                  " tgaHeader.height<1 (height==-32768)"),
+        badSource("width and height 0", header([](STgaFields& f) { f.width = 0; f.height = 0; }),
+                  " tgaHeader.width<1 (width==0)"),
         // Short files.
-        {"empty", {}, src, dst, q + " is truncated", EDst::Kept},
-        {"17 bytes", Bytes(good.begin(), good.begin() + 17), src, dst, q + " is truncated", EDst::Kept},
-        {"header only", Bytes(good.begin(), good.begin() + 18), src, dst, q + " is truncated", EDst::Kept},
-        {"one byte short", Bytes(good.begin(), good.end() - 1), src, dst, q + " is truncated", EDst::Kept},
-        {"ID field runs past the end", TgaFile(idfield, Bytes(100, 7), {}), src, dst, q + " is truncated", EDst::Kept},
-        {"colour map runs past the end", TgaFile(cmap, Bytes(700, 1), {}), src, dst, q + " is truncated", EDst::Kept},
-        {"32767 x 32767 in a small file", TgaFile(huge, {}, pixels), src, dst, q + " is truncated", EDst::Kept},
+        badSource("empty", {}, " is truncated"),
+        badSource("17 bytes", Bytes(good.begin(), good.begin() + 17), " is truncated"),
+        badSource("header only", Bytes(good.begin(), good.begin() + 18), " is truncated"),
+        badSource("one byte short", Bytes(good.begin(), good.end() - 1), " is truncated"),
+        badSource("ID field runs past the end", TgaFile(idfield, Bytes(100, 7), {}), " is truncated"),
+        badSource("colour map runs past the end", TgaFile(cmap, Bytes(700, 1), {}), " is truncated"),
+        badSource("32767 x 32767 in a small file", TgaFile(huge, {}, pixels), " is truncated"),
         // Sources that cannot be opened, or are not regular files.
-        {"missing source", {}, tmp.Path("missing.tga"), dst, "Cant open " + Quote(tmp.Path("missing.tga")) + " for reading", EDst::Kept},
-        {"folder as source", {}, folder, dst, "Cant open " + Quote(folder) + " for reading", EDst::Kept},
-        {"NUL device as source", {}, "NUL", dst, "Cant open 'NUL' for reading", EDst::Kept},
+        unopenable("missing source", tmp.Path("missing.tga")),
+        unopenable("folder as source", folder),
+        unopenable("NUL device as source", "NUL"),
         // Destinations that cannot be created.
-        {"destination in a missing folder", good, src, inMissingFolder, "Cant open " + Quote(inMissingFolder) + " for writing", EDst::Absent},
-        {"folder as destination", good, src, folder, "Cant open " + Quote(folder) + " for writing", EDst::Unchecked},
-        {"read-only destination", good, src, readOnly, "Cant open " + Quote(readOnly) + " for writing", EDst::Kept},
+        unwritable("destination in a missing folder", inMissingFolder, EDst::Absent),
+        unwritable("folder as destination", folder, EDst::Unchecked),
+        unwritable("read-only destination", readOnly, EDst::Kept),
     };
     if (UnderWine())
         faults.push_back({"full disk", good, src, "Z:\\dev\\full", "Cant write 'Z:\\dev\\full'", EDst::Unchecked});
