@@ -74,7 +74,7 @@ function(quarnel_windows_module target)
     # libgcc, libstdc++ and (for posix-thread compilers) winpthread into the
     # module, so no mingw runtime DLL has to travel with it.
     target_sources(${target} PRIVATE ${def})
-    target_link_options(${target} PRIVATE -static -Wl,--no-undefined)
+    target_link_options(${target} PRIVATE -static)
     # The linker's import library gives 32-bit names a leading underscore
     # (__imp__?CreateBumpMaps...), which Microsoft's linker would not find;
     # dlltool writes the names as that linker spells them.
