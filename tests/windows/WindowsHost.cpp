@@ -27,7 +27,8 @@
 namespace {
 
 using namespace hostfiles;
-using CreateBumpMapsFn = void (*)(SCreateBumpMap*, int);
+// The header's type, calling convention included (__cdecl on Windows).
+using CreateBumpMapsFn = decltype(&CreateBumpMaps);
 
 #if defined(_WIN64)
 constexpr const char* kExportName = "?CreateBumpMaps@@YAXPEAUSCreateBumpMap@@H@Z";
