@@ -48,8 +48,12 @@
 
 #if defined(_WIN32)
 #define QUARNEL_API
+// Spelled out so a 32-bit host compiled with another default (/Gz, /Gr, /Gv)
+// still calls, and links against, the module's __cdecl export.
+#define QUARNEL_CALL __cdecl
 #else
 #define QUARNEL_API __attribute__((visibility("default")))
+#define QUARNEL_CALL
 #endif
 
 // One job. 1028 bytes, no padding; hosts lay records out back to back.
@@ -71,6 +75,6 @@ static_assert(sizeof(float) == 4, "texelsize is an IEEE-754 single");
 // Runs one conversion job per record, maps[0] .. maps[count - 1], in order, on the
 // calling thread, and returns when the last has ended (including the time the user
 // takes to dismiss any error message). A count of zero or less does nothing.
-QUARNEL_API void CreateBumpMaps(SCreateBumpMap* maps, int count);
+QUARNEL_API void QUARNEL_CALL CreateBumpMaps(SCreateBumpMap* maps, int count);
 
 #endif

@@ -23,7 +23,8 @@ namespace {
 
 constexpr float kSampleTexelSize = 0.0625f;
 
-using CreateBumpMapsFn = void (*)(SCreateBumpMap*, int);
+// The header's type, calling convention included (__cdecl on Windows).
+using CreateBumpMapsFn = decltype(&CreateBumpMaps);
 
 // The export's type-decorated name, as each platform's C++ compiler spells it.
 #if defined(_WIN32) && defined(_WIN64)

@@ -2,7 +2,7 @@
 
 #include "CreateBumpMap.h"
 
-void CreateBumpMaps(SCreateBumpMap* maps, int count)
+void QUARNEL_CALL CreateBumpMaps(SCreateBumpMap* maps, int count)
 {
     // A null array has no records to read; refusing it costs nothing and keeps
     // a careless host from crashing inside the module.

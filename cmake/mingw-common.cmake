@@ -1,0 +1,21 @@
+# Shared part of the mingw-w64 toolchain files; QUARNEL_MINGW_TRIPLE names the target.
+set(CMAKE_C_COMPILER ${QUARNEL_MINGW_TRIPLE}-gcc)
+set(CMAKE_CXX_COMPILER ${QUARNEL_MINGW_TRIPLE}-g++)
+set(CMAKE_RC_COMPILER ${QUARNEL_MINGW_TRIPLE}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${QUARNEL_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Wine runs the test programs. Each build folder gets a prefix of its own, so
+# no run touches the user's ~/.wine; the tests set WINEPREFIX to it.
+find_program(QUARNEL_WINE NAMES wine64 wine)
+if(QUARNEL_WINE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${QUARNEL_WINE})
+endif()
+set(CMAKE_DLLTOOL ${QUARNEL_MINGW_TRIPLE}-dlltool)
+
+# Programs (the example host, the test host) link their runtime statically
+# too, so Wine or a Windows machine runs them without mingw DLLs beside them.
+set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
