@@ -1,0 +1,22 @@
+// Internal: the variants of ComputeNormals, so tests and the benchmark can run
+// each one. The module itself only calls ComputeNormals, which picks the best.
+#ifndef QUARNEL_NORMALMAPVARIANTS_H
+#define QUARNEL_NORMALMAPVARIANTS_H
+
+#include <cstdint>
+
+enum class ENormalsVariant { kScalar, kSse2, kAvx2, kAvx512 };
+
+constexpr int kNormalsVariantCount = 4;
+
+const char* NormalsVariantName(ENormalsVariant variant);
+
+// The variants this build contains and this processor runs, scalar first and
+// the fastest last; returns how many were written to variants.
+int SupportedNormalsVariants(ENormalsVariant (&variants)[kNormalsVariantCount]);
+
+// ComputeNormals with the given variant, which must be one of the supported.
+void ComputeNormalsVariant(ENormalsVariant variant, const std::uint8_t* heights, std::uint8_t* normals,
+                           int width, int height, float texelsize);
+
+#endif
