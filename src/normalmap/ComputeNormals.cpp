@@ -6,30 +6,6 @@
 #include "NormalPixel.h"
 #include "NormalRows.h"
 
-namespace {
-
-NormalRowFn RowKernel(ENormalsVariant variant)
-{
-    switch (variant) {
-#ifdef QUARNEL_NORMALS_SSE2
-    case ENormalsVariant::kSse2:
-        return NormalRowSse2;
-#endif
-#ifdef QUARNEL_NORMALS_AVX2
-    case ENormalsVariant::kAvx2:
-        return NormalRowAvx2;
-#endif
-#ifdef QUARNEL_NORMALS_AVX512
-    case ENormalsVariant::kAvx512:
-        return NormalRowAvx512;
-#endif
-    default:
-        return NormalRowScalar;
-    }
-}
-
-}  // namespace
-
 // The reference every other kernel must match byte for byte.
 void NormalRowScalar(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out,
                      std::size_t count, float texelsize)
@@ -40,7 +16,7 @@ void NormalRowScalar(const std::uint8_t* row, const std::uint8_t* next, std::uin
 void ComputeNormalsVariant(ENormalsVariant variant, const std::uint8_t* heights, std::uint8_t* normals,
                            int width, int height, float texelsize)
 {
-    const NormalRowFn kernel = RowKernel(variant);
+    const NormalRowFn kernel = NormalRowKernel(variant);
     const std::size_t w = static_cast<std::size_t>(width);
     const std::size_t h = static_cast<std::size_t>(height);
     for (std::size_t r = 0; r + 1 < h; ++r) {
@@ -57,7 +33,5 @@ void ComputeNormalsVariant(ENormalsVariant variant, const std::uint8_t* heights,
 void ComputeNormals(const std::uint8_t* heights, std::uint8_t* normals, int width, int height,
                     float texelsize)
 {
-    ENormalsVariant variants[kNormalsVariantCount];
-    const int count = SupportedNormalsVariants(variants);
-    ComputeNormalsVariant(variants[count - 1], heights, normals, width, height, texelsize);
+    ComputeNormalsVariant(BestNormalsVariant(), heights, normals, width, height, texelsize);
 }

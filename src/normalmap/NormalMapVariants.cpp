@@ -1,6 +1,7 @@
 #include "NormalMapVariants.h"
 
 #include "CpuFeatures.h"
+#include "NormalRows.h"
 
 const char* NormalsVariantName(ENormalsVariant variant)
 {
@@ -34,4 +35,30 @@ int SupportedNormalsVariants(ENormalsVariant (&variants)[kNormalsVariantCount])
         variants[count++] = ENormalsVariant::kAvx512;
 #endif
     return count;
+}
+
+ENormalsVariant BestNormalsVariant()
+{
+    ENormalsVariant variants[kNormalsVariantCount];
+    return variants[SupportedNormalsVariants(variants) - 1];
+}
+
+NormalRowFn NormalRowKernel(ENormalsVariant variant)
+{
+    switch (variant) {
+#ifdef QUARNEL_NORMALS_SSE2
+    case ENormalsVariant::kSse2:
+        return NormalRowSse2;
+#endif
+#ifdef QUARNEL_NORMALS_AVX2
+    case ENormalsVariant::kAvx2:
+        return NormalRowAvx2;
+#endif
+#ifdef QUARNEL_NORMALS_AVX512
+    case ENormalsVariant::kAvx512:
+        return NormalRowAvx512;
+#endif
+    default:
+        return NormalRowScalar;
+    }
 }

@@ -15,8 +15,15 @@ const char* NormalsVariantName(ENormalsVariant variant);
 // the fastest last; returns how many were written to variants.
 int SupportedNormalsVariants(ENormalsVariant (&variants)[kNormalsVariantCount]);
 
+// The last of SupportedNormalsVariants: what ComputeNormals runs.
+ENormalsVariant BestNormalsVariant();
+
 // ComputeNormals with the given variant, which must be one of the supported.
 void ComputeNormalsVariant(ENormalsVariant variant, const std::uint8_t* heights, std::uint8_t* normals,
                            int width, int height, float texelsize);
+
+// ComputeNormalMap with the given variant, which must be one of the supported.
+void ComputeNormalMapVariant(ENormalsVariant variant, std::uint8_t* pixels, std::uint8_t* scratch, int width,
+                             int height, float texelsize);
 
 #endif

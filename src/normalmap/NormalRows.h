@@ -11,6 +11,11 @@
 using NormalRowFn = void (*)(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out,
                              std::size_t count, float texelsize);
 
+#include "NormalMapVariants.h"
+
+// The kernel of a variant; the scalar one for a variant this build lacks.
+NormalRowFn NormalRowKernel(ENormalsVariant variant);
+
 void NormalRowScalar(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out,
                      std::size_t count, float texelsize);
 #ifdef QUARNEL_NORMALS_SSE2
