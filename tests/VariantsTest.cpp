@@ -185,6 +185,35 @@ TEST(NormalsVariants, InPlaceNormalMapMatchesSeparateSteps)
     }
 }
 
+// Every BGR colour once, in an image of exactly its size, through each
+// variant's heights; and short runs for the tails.
+TEST(HeightsVariants, EveryColourAndEveryTail)
+{
+    Bytes pixels(3u << 24);
+    for (std::size_t i = 0; i < (1u << 24); ++i) {
+        pixels[3 * i] = static_cast<std::uint8_t>(i);
+        pixels[3 * i + 1] = static_cast<std::uint8_t>(i >> 8);
+        pixels[3 * i + 2] = static_cast<std::uint8_t>(i >> 16);
+    }
+    for (ENormalsVariant v : Variants()) {
+        Bytes heights(1u << 24);
+        ComputeHeightsVariant(v, pixels.data(), heights.data(), 4096, 4096);
+        for (std::size_t i = 0; i < heights.size(); ++i) {
+            const auto b = static_cast<unsigned>(i & 0xFF), g = static_cast<unsigned>((i >> 8) & 0xFF),
+                       r = static_cast<unsigned>(i >> 16);
+            ASSERT_EQ(heights[i], (30 * b + 150 * g + 76 * r) >> 8)
+                << NormalsVariantName(v) << " b=" << b << " g=" << g << " r=" << r;
+        }
+        for (int width = 1; width <= 40; ++width) {
+            const Bytes some(pixels.begin() + 3 * 977, pixels.begin() + 3 * (977 + width));
+            Bytes got(static_cast<std::size_t>(width));
+            ComputeHeightsVariant(v, some.data(), got.data(), width, 1);
+            ASSERT_EQ(got, Bytes(heights.begin() + 977, heights.begin() + 977 + width))
+                << NormalsVariantName(v) << " width " << width;
+        }
+    }
+}
+
 // The entry the job calls runs one of the variants and so gives their bytes.
 TEST(NormalsVariants, ComputeNormalsGivesTheScalarBytes)
 {

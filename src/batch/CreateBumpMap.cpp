@@ -40,6 +40,14 @@ struct SBuffer {
         data = static_cast<std::uint8_t*>(std::malloc(size == 0 ? 1 : static_cast<std::size_t>(size)));
         return data != nullptr;
     }
+    // For the image itself, whose every page the job touches.
+    bool AllocateImage(std::uint64_t size)
+    {
+        if (size > SIZE_MAX)
+            return false;
+        data = static_cast<std::uint8_t*>(AllocateImageBuffer(size == 0 ? 1 : static_cast<std::size_t>(size)));
+        return data != nullptr;
+    }
 };
 
 // Large transfers go in blocks of 1 GiB: some C runtimes mishandle a single
@@ -147,7 +155,7 @@ void CreateBumpMap(const SCreateBumpMap& map)
     // The normals take the pixels' place, so beside the pixels the job holds
     // only two rows of heights: fresh pages cost more than the arithmetic.
     SBuffer pixels, scratch, prefix;
-    if (!pixels.Allocate(pixelBytes) || !scratch.Allocate(2 * static_cast<std::uint64_t>(width)) ||
+    if (!pixels.AllocateImage(pixelBytes) || !scratch.Allocate(2 * static_cast<std::uint64_t>(width)) ||
         !prefix.Allocate(prefixSize)) {
         ReportError("'%s' out of memory", srcpath);
         return;

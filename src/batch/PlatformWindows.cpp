@@ -1,5 +1,7 @@
 #include "Platform.h"
 
+#include <cstdlib>
+
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <windows.h>
@@ -27,4 +29,9 @@ std::FILE* OpenSourceFile(const char* path, std::uint64_t* size)
 std::FILE* OpenDestinationFile(const char* path)
 {
     return std::fopen(path, "wb");
+}
+
+void* AllocateImageBuffer(std::size_t size)
+{
+    return std::malloc(size);
 }

@@ -13,14 +13,15 @@ void ComputeNormalMapVariant(ENormalsVariant variant, std::uint8_t* pixels, std:
                              int height, float texelsize)
 {
     const NormalRowFn kernel = NormalRowKernel(variant);
+    const HeightsRowFn heightsKernel = HeightsRowKernel(variant);
     const std::size_t w = static_cast<std::size_t>(width);
     const std::size_t h = static_cast<std::size_t>(height);
     std::uint8_t* heights = scratch;
     std::uint8_t* nextHeights = scratch + w;
-    ComputeHeights(pixels, heights, width, 1);
+    heightsKernel(pixels, heights, w);
     for (std::size_t r = 0; r + 1 < h; ++r) {
         std::uint8_t* out = pixels + 3 * r * w;
-        ComputeHeights(out + 3 * w, nextHeights, width, 1);
+        heightsKernel(out + 3 * w, nextHeights, w);
         kernel(heights, nextHeights, out, w - 1, texelsize);
         PutFlat(out + 3 * (w - 1));
         std::uint8_t* done = heights;

@@ -42,7 +42,51 @@ inline __m128i NormalQuad(__m256d nx, __m256d ny, const SConsts& k)
     return _mm_or_si128(_mm_or_si128(bz, _mm_slli_epi32(by, 8)), _mm_slli_epi32(bx, 16));
 }
 
+// Sixteen BGR pixels' blue, green or red bytes out of three 16-byte blocks:
+// byte 3 i + channel of the 48 goes to lane i.
+inline __m128i Channel(__m128i a, __m128i b, __m128i c, int channel)
+{
+    alignas(16) std::int8_t masks[3][16];
+    for (int v = 0; v < 3; ++v)
+        for (int i = 0; i < 16; ++i) {
+            const int at = 3 * i + channel - 16 * v;
+            masks[v][i] = static_cast<std::int8_t>(at >= 0 && at < 16 ? at : -1);
+        }
+    const auto mask = [&](int v) { return _mm_load_si128(reinterpret_cast<const __m128i*>(masks[v])); };
+    return _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(a, mask(0)), _mm_shuffle_epi8(b, mask(1))),
+                        _mm_shuffle_epi8(c, mask(2)));
+}
+
+// (30 b + 150 g + 76 r) >> 8 for eight pixels in 16 bits: at most 256 * 255,
+// so nothing wraps.
+inline __m128i Luminance(__m128i b, __m128i g, __m128i r)
+{
+    const __m128i sum = _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(b, _mm_set1_epi16(30)),
+                                                    _mm_mullo_epi16(g, _mm_set1_epi16(150))),
+                                      _mm_mullo_epi16(r, _mm_set1_epi16(76)));
+    return _mm_srli_epi16(sum, 8);
+}
+
 }  // namespace
+
+void HeightsRowAvx2(const std::uint8_t* pixels, std::uint8_t* heights, std::size_t count)
+{
+    std::size_t i = 0;
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= count; i += 16) {
+        const std::uint8_t* p = pixels + 3 * i;
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32));
+        const __m128i blue = Channel(a, b, c, 0), green = Channel(a, b, c, 1), red = Channel(a, b, c, 2);
+        const __m128i lo = Luminance(_mm_unpacklo_epi8(blue, zero), _mm_unpacklo_epi8(green, zero),
+                                     _mm_unpacklo_epi8(red, zero));
+        const __m128i hi = Luminance(_mm_unpackhi_epi8(blue, zero), _mm_unpackhi_epi8(green, zero),
+                                     _mm_unpackhi_epi8(red, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(heights + i), _mm_packus_epi16(lo, hi));
+    }
+    HeightsRun(pixels + 3 * i, heights + i, count - i);
+}
 
 void NormalRowAvx2(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out,
                    std::size_t count, float texelsize)

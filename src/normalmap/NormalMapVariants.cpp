@@ -62,3 +62,13 @@ NormalRowFn NormalRowKernel(ENormalsVariant variant)
         return NormalRowScalar;
     }
 }
+
+HeightsRowFn HeightsRowKernel(ENormalsVariant variant)
+{
+#ifdef QUARNEL_NORMALS_AVX2
+    if (variant == ENormalsVariant::kAvx2 || variant == ENormalsVariant::kAvx512)
+        return HeightsRowAvx2;
+#endif
+    static_cast<void>(variant);
+    return HeightsRowScalar;
+}

@@ -22,6 +22,10 @@ ENormalsVariant BestNormalsVariant();
 void ComputeNormalsVariant(ENormalsVariant variant, const std::uint8_t* heights, std::uint8_t* normals,
                            int width, int height, float texelsize);
 
+// ComputeHeights with the given variant's kernel.
+void ComputeHeightsVariant(ENormalsVariant variant, const std::uint8_t* pixels, std::uint8_t* heights, int width,
+                           int height);
+
 // ComputeNormalMap with the given variant, which must be one of the supported.
 void ComputeNormalMapVariant(ENormalsVariant variant, std::uint8_t* pixels, std::uint8_t* scratch, int width,
                              int height, float texelsize);

@@ -1,4 +1,4 @@
-// The scalar arithmetic of one normal, shared by the scalar variant and the
+// The scalar arithmetic of heights and normals, shared by the scalar variant and the
 // tails of the vector variants so every variant rounds the same way.
 //
 // Everything here has internal linkage on purpose: this header is compiled
@@ -61,6 +61,18 @@ inline void PutNormalRun(const std::uint8_t* row, const std::uint8_t* next, std:
 {
     for (std::size_t x = 0; x < count; ++x)
         PutNormal(row[x], row[x + 1], next[x], s, out + 3 * x);
+}
+
+// heights[i] = luminance of BGR pixel i. The weights sum to 256, so white
+// stays 255 and the shift never overflows a byte.
+inline void HeightsRun(const std::uint8_t* pixels, std::uint8_t* heights, std::size_t count)
+{
+    for (std::size_t i = 0; i < count; ++i) {
+        const unsigned b = pixels[3 * i];
+        const unsigned g = pixels[3 * i + 1];
+        const unsigned r = pixels[3 * i + 2];
+        heights[i] = static_cast<std::uint8_t>((30 * b + 150 * g + 76 * r) >> 8);
+    }
 }
 
 }  // namespace

@@ -13,8 +13,14 @@ using NormalRowFn = void (*)(const std::uint8_t* row, const std::uint8_t* next, 
 
 #include "NormalMapVariants.h"
 
-// The kernel of a variant; the scalar one for a variant this build lacks.
+// count heights from count BGR pixels.
+using HeightsRowFn = void (*)(const std::uint8_t* pixels, std::uint8_t* heights, std::size_t count);
+
+// The kernels of a variant; the scalar ones for a variant this build lacks.
 NormalRowFn NormalRowKernel(ENormalsVariant variant);
+HeightsRowFn HeightsRowKernel(ENormalsVariant variant);
+
+void HeightsRowScalar(const std::uint8_t* pixels, std::uint8_t* heights, std::size_t count);
 
 void NormalRowScalar(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out,
                      std::size_t count, float texelsize);
@@ -23,6 +29,8 @@ void NormalRowSse2(const std::uint8_t* row, const std::uint8_t* next, std::uint8
                    std::size_t count, float texelsize);
 #endif
 #ifdef QUARNEL_NORMALS_AVX2
+// Used by the AVX-512 variant too: every processor with AVX-512 has AVX2.
+void HeightsRowAvx2(const std::uint8_t* pixels, std::uint8_t* heights, std::size_t count);
 void NormalRowAvx2(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out,
                    std::size_t count, float texelsize);
 #endif
