@@ -12,7 +12,7 @@ namespace {
 
 struct SConsts {
     __m256 inv255, negS;
-    __m256d nz, nz2, one, c127, c128, zero, c256;
+    __m256d nz, nz2, one, c127, c128;
 };
 
 // Eight heights as eight floats; reads exactly eight bytes.
@@ -22,13 +22,16 @@ inline __m256 LoadHeights(const std::uint8_t* p)
     return _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(v));
 }
 
-// truncate(v); NaN and anything outside [0, 256) are cleared to +0 first, as
-// EncodeByte does.
-inline __m128i Encode(__m256d v, const SConsts& k)
+// truncate(v), and 0 wherever EncodeByte gives 0. The conversion yields
+// 0x80000000 for NaN and anything beyond int32, the truncated value
+// otherwise; so v in [0, 256) gives its byte, (-1, 0) gives 0 as EncodeByte
+// does, and every other v (NaN, below -1, 256 and up) an integer outside
+// [0, 255], which is cleared.
+inline __m128i Encode(__m256d v)
 {
-    const __m256d ok =
-        _mm256_and_pd(_mm256_cmp_pd(v, k.zero, _CMP_GE_OQ), _mm256_cmp_pd(v, k.c256, _CMP_LT_OQ));
-    return _mm256_cvttpd_epi32(_mm256_and_pd(v, ok));
+    const __m128i t = _mm256_cvttpd_epi32(v);
+    const __m128i high = _mm_and_si128(t, _mm_set1_epi32(~0xFF));
+    return _mm_and_si128(t, _mm_cmpeq_epi32(high, _mm_setzero_si128()));
 }
 
 // Four pixels, one int32 each holding z, y, x in its low three bytes.
@@ -36,9 +39,9 @@ inline __m128i NormalQuad(__m256d nx, __m256d ny, const SConsts& k)
 {
     const __m256d q = _mm256_add_pd(_mm256_add_pd(k.nz2, _mm256_mul_pd(ny, ny)), _mm256_mul_pd(nx, nx));
     const __m256d len = _mm256_div_pd(k.one, _mm256_sqrt_pd(q));
-    const __m128i bz = Encode(_mm256_add_pd(_mm256_mul_pd(_mm256_mul_pd(k.nz, len), k.c127), k.c128), k);
-    const __m128i by = Encode(_mm256_add_pd(_mm256_mul_pd(_mm256_mul_pd(ny, len), k.c127), k.c128), k);
-    const __m128i bx = Encode(_mm256_add_pd(_mm256_mul_pd(_mm256_mul_pd(nx, len), k.c127), k.c128), k);
+    const __m128i bz = Encode(_mm256_add_pd(_mm256_mul_pd(_mm256_mul_pd(k.nz, len), k.c127), k.c128));
+    const __m128i by = Encode(_mm256_add_pd(_mm256_mul_pd(_mm256_mul_pd(ny, len), k.c127), k.c128));
+    const __m128i bx = Encode(_mm256_add_pd(_mm256_mul_pd(_mm256_mul_pd(nx, len), k.c127), k.c128));
     return _mm_or_si128(_mm_or_si128(bz, _mm_slli_epi32(by, 8)), _mm_slli_epi32(bx, 16));
 }
 
@@ -100,8 +103,6 @@ void NormalRowAvx2(const std::uint8_t* row, const std::uint8_t* next, std::uint8
     k.one = _mm256_set1_pd(1.0);
     k.c127 = _mm256_set1_pd(127.0);
     k.c128 = _mm256_set1_pd(128.0);
-    k.zero = _mm256_setzero_pd();
-    k.c256 = _mm256_set1_pd(256.0);
     // Drops the fourth byte of each int32 within each 128-bit lane, then
     // gathers the two lanes' twelve bytes into the low 24.
     const __m256i squeeze = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1,  //

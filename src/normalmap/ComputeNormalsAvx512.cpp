@@ -17,15 +17,18 @@ namespace {
 
 struct SConsts {
     __m512 inv255, negS;
-    __m512d nz, nz2, one, c127, c128, zero, c256;
+    __m512d nz, nz2, one, c127, c128;
 };
 
-// truncate(v); NaN and anything outside [0, 256) give 0, as EncodeByte does.
-inline __m256i Encode(__m512d v, const SConsts& k)
+// truncate(v), and 0 wherever EncodeByte gives 0. The conversion yields
+// 0x80000000 for NaN and anything beyond int32, the truncated value
+// otherwise; so v in [0, 256) gives its byte, (-1, 0) gives 0 as EncodeByte
+// does, and every other v (NaN, below -1, 256 and up) an integer outside
+// [0, 255], which is cleared.
+inline __m256i Encode(__m512d v)
 {
-    const __mmask8 ok = static_cast<__mmask8>(_mm512_cmp_pd_mask(v, k.zero, _CMP_GE_OQ) &
-                                              _mm512_cmp_pd_mask(v, k.c256, _CMP_LT_OQ));
-    return _mm512_maskz_cvttpd_epi32(ok, v);
+    const __m256i t = _mm512_cvttpd_epi32(v);
+    return _mm256_maskz_mov_epi32(_mm256_testn_epi32_mask(t, _mm256_set1_epi32(~0xFF)), t);
 }
 
 // Eight pixels, one int32 each holding z, y, x in its low three bytes.
@@ -33,9 +36,9 @@ inline __m256i NormalOctet(__m512d nx, __m512d ny, const SConsts& k)
 {
     const __m512d q = _mm512_add_pd(_mm512_add_pd(k.nz2, _mm512_mul_pd(ny, ny)), _mm512_mul_pd(nx, nx));
     const __m512d len = _mm512_div_pd(k.one, _mm512_sqrt_pd(q));
-    const __m256i bz = Encode(_mm512_add_pd(_mm512_mul_pd(_mm512_mul_pd(k.nz, len), k.c127), k.c128), k);
-    const __m256i by = Encode(_mm512_add_pd(_mm512_mul_pd(_mm512_mul_pd(ny, len), k.c127), k.c128), k);
-    const __m256i bx = Encode(_mm512_add_pd(_mm512_mul_pd(_mm512_mul_pd(nx, len), k.c127), k.c128), k);
+    const __m256i bz = Encode(_mm512_add_pd(_mm512_mul_pd(_mm512_mul_pd(k.nz, len), k.c127), k.c128));
+    const __m256i by = Encode(_mm512_add_pd(_mm512_mul_pd(_mm512_mul_pd(ny, len), k.c127), k.c128));
+    const __m256i bx = Encode(_mm512_add_pd(_mm512_mul_pd(_mm512_mul_pd(nx, len), k.c127), k.c128));
     return _mm256_or_si256(_mm256_or_si256(bz, _mm256_slli_epi32(by, 8)), _mm256_slli_epi32(bx, 16));
 }
 
@@ -88,8 +91,6 @@ void NormalRowAvx512(const std::uint8_t* row, const std::uint8_t* next, std::uin
     k.one = _mm512_set1_pd(1.0);
     k.c127 = _mm512_set1_pd(127.0);
     k.c128 = _mm512_set1_pd(128.0);
-    k.zero = _mm512_setzero_pd();
-    k.c256 = _mm512_set1_pd(256.0);
 
     std::size_t x = 0;
     for (; x + 16 <= count; x += 16)

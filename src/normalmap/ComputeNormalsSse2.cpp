@@ -11,7 +11,7 @@ namespace {
 
 struct SConsts {
     __m128 inv255, negS;
-    __m128d nz, nz2, one, c127, c128, zero, c256;
+    __m128d nz, nz2, one, c127, c128;
 };
 
 // Four heights as four floats.
@@ -24,12 +24,16 @@ inline __m128 LoadHeights(const std::uint8_t* p)
     return _mm_cvtepi32_ps(_mm_unpacklo_epi16(v, zero));
 }
 
-// truncate(v) in the low two int32 lanes; NaN and anything outside [0, 256)
-// are cleared to +0 first, as EncodeByte does.
-inline __m128i Encode(__m128d v, const SConsts& k)
+// truncate(v) in the low two int32 lanes, and 0 wherever EncodeByte gives 0. The conversion yields
+// 0x80000000 for NaN and anything beyond int32, the truncated value
+// otherwise; so v in [0, 256) gives its byte, (-1, 0) gives 0 as EncodeByte
+// does, and every other v (NaN, below -1, 256 and up) an integer outside
+// [0, 255], which is cleared.
+inline __m128i Encode(__m128d v)
 {
-    const __m128d ok = _mm_and_pd(_mm_cmpge_pd(v, k.zero), _mm_cmplt_pd(v, k.c256));
-    return _mm_cvttpd_epi32(_mm_and_pd(v, ok));
+    const __m128i t = _mm_cvttpd_epi32(v);
+    const __m128i high = _mm_and_si128(t, _mm_set1_epi32(~0xFF));
+    return _mm_and_si128(t, _mm_cmpeq_epi32(high, _mm_setzero_si128()));
 }
 
 // Two pixels' bytes z, y, x, each in its own int32 lane's low 64 bits.
@@ -37,9 +41,9 @@ inline void NormalPair(__m128d nx, __m128d ny, const SConsts& k, __m128i* bz, __
 {
     const __m128d q = _mm_add_pd(_mm_add_pd(k.nz2, _mm_mul_pd(ny, ny)), _mm_mul_pd(nx, nx));
     const __m128d len = _mm_div_pd(k.one, _mm_sqrt_pd(q));
-    *bz = Encode(_mm_add_pd(_mm_mul_pd(_mm_mul_pd(k.nz, len), k.c127), k.c128), k);
-    *by = Encode(_mm_add_pd(_mm_mul_pd(_mm_mul_pd(ny, len), k.c127), k.c128), k);
-    *bx = Encode(_mm_add_pd(_mm_mul_pd(_mm_mul_pd(nx, len), k.c127), k.c128), k);
+    *bz = Encode(_mm_add_pd(_mm_mul_pd(_mm_mul_pd(k.nz, len), k.c127), k.c128));
+    *by = Encode(_mm_add_pd(_mm_mul_pd(_mm_mul_pd(ny, len), k.c127), k.c128));
+    *bx = Encode(_mm_add_pd(_mm_mul_pd(_mm_mul_pd(nx, len), k.c127), k.c128));
 }
 
 }  // namespace
@@ -56,8 +60,6 @@ void NormalRowSse2(const std::uint8_t* row, const std::uint8_t* next, std::uint8
     k.one = _mm_set1_pd(1.0);
     k.c127 = _mm_set1_pd(127.0);
     k.c128 = _mm_set1_pd(128.0);
-    k.zero = _mm_setzero_pd();
-    k.c256 = _mm_set1_pd(256.0);
 
     std::size_t x = 0;
     for (; x + 4 <= count; x += 4) {
