@@ -3,8 +3,6 @@
 // it runs only where the processor reports it.
 #include <immintrin.h>
 
-#include <cstring>
-
 #include "NormalPixel.h"
 #include "NormalRows.h"
 
