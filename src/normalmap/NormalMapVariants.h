@@ -1,5 +1,5 @@
-// Internal: the variants of ComputeNormals, so tests and the benchmark can run
-// each one. The module itself only calls ComputeNormals, which picks the best.
+// Internal: the variants of the normal map, so tests and the benchmark can run
+// each one. The module itself calls ComputeNormalMap, which picks the best.
 #ifndef QUARNEL_NORMALMAPVARIANTS_H
 #define QUARNEL_NORMALMAPVARIANTS_H
 
