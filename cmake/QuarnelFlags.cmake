@@ -87,3 +87,41 @@ function(quarnel_windows_module target)
       VERBATIM)
   endif()
 endfunction()
+
+# The vector kernels of ComputeNormals, each file compiled for its own
+# instruction set and run only where the processor reports it (see
+# src/normalmap/CpuFeatures.cpp). SSE2 on every x86 GCC or Clang build; AVX2
+# and AVX-512 on x86-64 except MinGW, whose 16-byte stack alignment GCC does
+# not honour for spilled 32- and 64-byte registers. Other compilers and
+# processors build the scalar kernel only.
+include(CheckCXXSourceCompiles)
+function(quarnel_normals_variants target)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+    return()
+  endif()
+  check_cxx_source_compiles("
+    #if !defined(__x86_64__) && !defined(__i386__)
+    #error not x86
+    #endif
+    int main() { return 0; }" QUARNEL_TARGET_X86)
+  check_cxx_source_compiles("
+    #if !defined(__x86_64__) || defined(_WIN32)
+    #error not x86-64 outside Windows
+    #endif
+    int main() { return 0; }" QUARNEL_TARGET_X86_64_NOT_WINDOWS)
+  set(dir ${PROJECT_SOURCE_DIR}/src/normalmap)
+  if(QUARNEL_TARGET_X86)
+    target_sources(${target} PRIVATE ${dir}/ComputeNormalsSse2.cpp)
+    set_source_files_properties(${dir}/ComputeNormalsSse2.cpp TARGET_DIRECTORY ${target}
+      PROPERTIES COMPILE_OPTIONS "-msse2;-mfpmath=sse")
+    target_compile_definitions(${target} PRIVATE QUARNEL_NORMALS_SSE2)
+  endif()
+  if(QUARNEL_TARGET_X86_64_NOT_WINDOWS)
+    target_sources(${target} PRIVATE ${dir}/ComputeNormalsAvx2.cpp ${dir}/ComputeNormalsAvx512.cpp)
+    set_source_files_properties(${dir}/ComputeNormalsAvx2.cpp TARGET_DIRECTORY ${target}
+      PROPERTIES COMPILE_OPTIONS "-mavx2")
+    set_source_files_properties(${dir}/ComputeNormalsAvx512.cpp TARGET_DIRECTORY ${target}
+      PROPERTIES COMPILE_OPTIONS "-mavx512f;-mavx512bw;-mavx512vl")
+    target_compile_definitions(${target} PRIVATE QUARNEL_NORMALS_AVX2 QUARNEL_NORMALS_AVX512)
+  endif()
+endfunction()

@@ -40,6 +40,14 @@ struct SBuffer {
         data = static_cast<std::uint8_t*>(std::malloc(size == 0 ? 1 : static_cast<std::size_t>(size)));
         return data != nullptr;
     }
+    // For the image itself, whose every page the job touches.
+    bool AllocateImage(std::uint64_t size)
+    {
+        if (size > SIZE_MAX)
+            return false;
+        data = static_cast<std::uint8_t*>(AllocateImageBuffer(size == 0 ? 1 : static_cast<std::size_t>(size)));
+        return data != nullptr;
+    }
 };
 
 // Large transfers go in blocks of 1 GiB: some C runtimes mishandle a single
@@ -144,8 +152,10 @@ void CreateBumpMap(const SCreateBumpMap& map)
         return;
     }
 
-    SBuffer pixels, normals, heights, prefix;
-    if (!pixels.Allocate(pixelBytes) || !normals.Allocate(pixelBytes) || !heights.Allocate(n) ||
+    // The normals take the pixels' place, so beside the pixels the job holds
+    // only two rows of heights: fresh pages cost more than the arithmetic.
+    SBuffer pixels, scratch, prefix;
+    if (!pixels.AllocateImage(pixelBytes) || !scratch.Allocate(2 * static_cast<std::uint64_t>(width)) ||
         !prefix.Allocate(prefixSize)) {
         ReportError("'%s' out of memory", srcpath);
         return;
@@ -162,8 +172,7 @@ void CreateBumpMap(const SCreateBumpMap& map)
     // Closed before the destination opens, so a job may convert a file in place.
     src.Close();
 
-    ComputeHeights(pixels.data, heights.data, width, height);
-    ComputeNormals(heights.data, normals.data, width, height, map.texelsize);
+    ComputeNormalMap(pixels.data, scratch.data, width, height, map.texelsize);
 
     SFile dst;
     dst.f = OpenDestinationFile(dstpath);
@@ -173,7 +182,7 @@ void CreateBumpMap(const SCreateBumpMap& map)
     }
     const bool written = WriteFully(dst.f, tgaHeader.bytes, kTgaHeaderSize) &&
                          WriteFully(dst.f, prefix.data, prefixSize) &&
-                         WriteFully(dst.f, normals.data, pixelBytes) && std::fflush(dst.f) == 0;
+                         WriteFully(dst.f, pixels.data, pixelBytes) && std::fflush(dst.f) == 0;
     // Close even after a failed write; a full disk often shows only here.
     const bool closed = dst.Close();
     if (!written || !closed)

@@ -3,6 +3,7 @@
 #ifndef QUARNEL_PLATFORM_H
 #define QUARNEL_PLATFORM_H
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -18,5 +19,11 @@ std::FILE* OpenSourceFile(const char* path, std::uint64_t* size);
 // Opens path for writing in binary mode, creating or truncating it, like
 // fopen(path, "wb"), but without waiting for a reader if path is a FIFO.
 std::FILE* OpenDestinationFile(const char* path);
+
+// Memory for an image-sized buffer, released with std::free like malloc's.
+// Null when it cannot be had. Where the system allows, asks for large pages:
+// the job touches every page of the pixels once, and on some systems that
+// costs more per small page than the conversion's arithmetic.
+void* AllocateImageBuffer(std::size_t size);
 
 #endif

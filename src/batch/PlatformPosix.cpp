@@ -1,6 +1,9 @@
 #include "Platform.h"
 
+#include <cstdlib>
+
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,4 +53,23 @@ std::FILE* OpenDestinationFile(const char* path)
     if (fd < 0)
         return nullptr;
     return ToStream(fd, "wb");
+}
+
+void* AllocateImageBuffer(std::size_t size)
+{
+#ifdef MADV_HUGEPAGE
+    // Linux maps large pages only on aligned 2 MiB spans of regions marked
+    // for them. Rounding up wastes at most 2 MiB of address space, never
+    // touched; if the system says no to the hint, small pages serve as before.
+    constexpr std::size_t kLargePage = std::size_t{2} << 20;
+    if (size >= kLargePage && size <= SIZE_MAX - kLargePage) {
+        const std::size_t rounded = (size + kLargePage - 1) & ~(kLargePage - 1);
+        void* p = nullptr;
+        if (posix_memalign(&p, kLargePage, rounded) != 0)
+            return nullptr;
+        madvise(p, rounded, MADV_HUGEPAGE);
+        return p;
+    }
+#endif
+    return std::malloc(size);
 }

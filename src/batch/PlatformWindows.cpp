@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdlib>
 
 void ShowErrorMessage(const char* text, const char* caption)
 {
@@ -68,4 +69,9 @@ std::FILE* OpenDestinationFile(const char* path)
     if (handle == INVALID_HANDLE_VALUE)
         return nullptr;
     return ToStream(handle, 0, "wb");
+}
+
+void* AllocateImageBuffer(std::size_t size)
+{
+    return std::malloc(size);
 }

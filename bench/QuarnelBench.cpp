@@ -1,0 +1,226 @@
+// Timing of the whole conversion against what its file traffic alone costs,
+// and of each ComputeNormals variant against the scalar one.
+//
+//   quarnel-bench [--dir DIR] [--repeat N] [--wall]
+//
+// Writes random 1024², 2048² and 4096² sources into DIR (a fresh temporary
+// folder by default, removed afterwards) and reports medians of N runs, in
+// process CPU time or with --wall in elapsed time.
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <time.h>
+#include <unistd.h>
+
+#include "../src/batch/Platform.h"
+#include "../src/normalmap/NormalMap.h"
+#include "../src/normalmap/NormalMapVariants.h"
+#include "Quarnel.h"
+
+namespace {
+
+// CPU time of the process (user and system) by default: on a machine shared
+// with other work it is not inflated by time spent waiting for a core, and
+// with the files in the page cache the job never waits for the disk.
+bool useWallClock = false;
+
+double Now()
+{
+    if (useWallClock)
+        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    timespec t;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr int kHeaderSize = 18;
+
+double Median(std::vector<double> times)
+{
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+template <typename Fn>
+double MedianSeconds(int repeat, Fn fn)
+{
+    std::vector<double> times;
+    for (int i = 0; i < repeat; ++i) {
+        const double start = Now();
+        fn();
+        times.push_back(Now() - start);
+    }
+    return Median(times);
+}
+
+bool WriteSource(const std::string& path, int size, std::uint32_t seed)
+{
+    Bytes file(kHeaderSize + 3 * static_cast<std::size_t>(size) * static_cast<std::size_t>(size));
+    file[2] = 2;  // uncompressed true colour
+    file[12] = static_cast<std::uint8_t>(size & 0xFF);
+    file[13] = static_cast<std::uint8_t>(size >> 8);
+    file[14] = file[12];
+    file[15] = file[13];
+    file[16] = 24;
+    std::mt19937 rng(seed);
+    for (std::size_t i = kHeaderSize; i < file.size(); ++i)
+        file[i] = static_cast<std::uint8_t>(rng() >> 24);
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr)
+        return false;
+    const bool ok = std::fwrite(file.data(), 1, file.size(), f) == file.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+// What any conversion of the file must do: read the header and the pixels
+// with the job's stdio calls into a fresh buffer, write as many bytes back.
+// The buffer comes from malloc, or from the job's own allocation.
+bool IoFloor(const std::string& src, const std::string& dst, std::size_t pixelBytes, bool jobAllocation)
+{
+    std::FILE* in = std::fopen(src.c_str(), "rb");
+    if (in == nullptr)
+        return false;
+    std::uint8_t header[kHeaderSize];
+    auto* pixels = static_cast<std::uint8_t*>(jobAllocation ? AllocateImageBuffer(pixelBytes)
+                                                            : std::malloc(pixelBytes));
+    bool ok = pixels != nullptr && std::fread(header, 1, sizeof header, in) == sizeof header &&
+              std::fread(pixels, 1, pixelBytes, in) == pixelBytes;
+    std::fclose(in);
+    std::FILE* out = ok ? std::fopen(dst.c_str(), "wb") : nullptr;
+    ok = out != nullptr && std::fwrite(header, 1, sizeof header, out) == sizeof header &&
+         std::fwrite(pixels, 1, pixelBytes, out) == pixelBytes && std::fflush(out) == 0;
+    if (out != nullptr && std::fclose(out) != 0)
+        ok = false;
+    std::free(pixels);
+    return ok;
+}
+
+double Mps(std::size_t pixels, double seconds)
+{
+    return static_cast<double>(pixels) / seconds / 1e6;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::string dir;
+    int repeat = 7;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--dir") == 0 && i + 1 < argc) {
+            dir = argv[++i];
+        } else if (std::strcmp(argv[i], "--wall") == 0) {
+            useWallClock = true;
+        } else if (std::strcmp(argv[i], "--repeat") == 0 && i + 1 < argc) {
+            repeat = std::max(1, std::atoi(argv[++i]));
+        } else {
+            std::fprintf(stderr, "usage: %s [--dir DIR] [--repeat N] [--wall]\n", argv[0]);
+            return 2;
+        }
+    }
+    const bool ownDir = dir.empty();
+    if (ownDir) {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/quarnel-bench-XXXXXX";
+        if (mkdtemp(pattern.data()) == nullptr) {
+            std::perror("mkdtemp");
+            return 1;
+        }
+        dir = pattern;
+    }
+
+    ENormalsVariant variants[kNormalsVariantCount];
+    const int variantCount = SupportedNormalsVariants(variants);
+    std::printf("variants: ");
+    for (int v = 0; v < variantCount; ++v)
+        std::printf("%s%s", v ? " " : "", NormalsVariantName(variants[v]));
+    std::printf(" (ComputeNormals uses %s); median of %d runs, %s time\n\n",
+                NormalsVariantName(variants[variantCount - 1]), repeat, useWallClock ? "wall-clock" : "CPU");
+
+    int status = 0;
+    for (int size : {1024, 2048, 4096}) {
+        const std::size_t n = static_cast<std::size_t>(size) * static_cast<std::size_t>(size);
+        const std::string src = dir + "/bench-" + std::to_string(size) + ".tga";
+        const std::string dst = dir + "/bench-" + std::to_string(size) + "-normals.tga";
+        const std::string floorDst = dir + "/bench-" + std::to_string(size) + "-floor.tga";
+        if (!WriteSource(src, size, static_cast<std::uint32_t>(size))) {
+            std::fprintf(stderr, "cannot write %s\n", src.c_str());
+            status = 1;
+            break;
+        }
+        SCreateBumpMap job;
+        std::memset(&job, 0, sizeof job);
+        std::snprintf(job.srcpath, sizeof job.srcpath, "%s", src.c_str());
+        std::snprintf(job.dstpath, sizeof job.dstpath, "%s", dst.c_str());
+        job.texelsize = 1.0f;
+
+        // One untimed round of each brings the files into the page cache.
+        CreateBumpMaps(&job, 1);
+        bool floorOk = IoFloor(src, floorDst, 3 * n, false);
+        // Alternated, so both see the same page cache and writeback going on.
+        std::vector<double> wholeTimes, floorTimes, jobFloorTimes;
+        for (int i = 0; i < repeat; ++i) {
+            wholeTimes.push_back(MedianSeconds(1, [&] { CreateBumpMaps(&job, 1); }));
+            floorTimes.push_back(MedianSeconds(1, [&] { floorOk = IoFloor(src, floorDst, 3 * n, false) && floorOk; }));
+            jobFloorTimes.push_back(
+                MedianSeconds(1, [&] { floorOk = IoFloor(src, floorDst, 3 * n, true) && floorOk; }));
+        }
+        const double whole = Median(wholeTimes);
+        const double floor = Median(floorTimes);
+        const double jobFloor = Median(jobFloorTimes);
+        if (!floorOk) {
+            std::fprintf(stderr, "I/O floor failed on %s\n", src.c_str());
+            status = 1;
+        }
+
+        // The arithmetic alone, on buffers already touched.
+        Bytes pixels(3 * n), heights(n), normals(3 * n);
+        std::mt19937 rng(static_cast<std::uint32_t>(size));
+        for (auto& b : pixels)
+            b = static_cast<std::uint8_t>(rng() >> 24);
+        const int w = size;
+        const double tHeights = MedianSeconds(repeat, [&] { ComputeHeights(pixels.data(), heights.data(), w, w); });
+        std::vector<double> tNormals;
+        for (int v = 0; v < variantCount; ++v)
+            tNormals.push_back(MedianSeconds(repeat, [&] {
+                ComputeNormalsVariant(variants[v], heights.data(), normals.data(), w, w, 1.0f);
+            }));
+
+        // What the job runs: both steps in place over a copy of the pixels.
+        Bytes work(3 * n), scratch(2 * static_cast<std::size_t>(w));
+        const double tMap = MedianSeconds(repeat, [&] {
+            std::memcpy(work.data(), pixels.data(), work.size());
+            ComputeNormalMap(work.data(), scratch.data(), w, w, 1.0f);
+        });
+        const double tCopy = MedianSeconds(repeat, [&] { std::memcpy(work.data(), pixels.data(), work.size()); });
+
+        std::printf("%d x %d\n", size, size);
+        std::printf("  whole CreateBumpMaps   %8.1f ms  %7.1f MP/s\n", whole * 1e3, Mps(n, whole));
+        std::printf("  I/O floor, malloc      %8.1f ms  %7.1f MP/s  whole / floor %5.2f\n", floor * 1e3, Mps(n, floor),
+                    whole / floor);
+        std::printf("  I/O floor, job's alloc %8.1f ms  %7.1f MP/s  whole / floor %5.2f\n", jobFloor * 1e3,
+                    Mps(n, jobFloor), whole / jobFloor);
+        std::printf("  ComputeHeights         %8.1f ms  %7.1f MP/s\n", tHeights * 1e3, Mps(n, tHeights));
+        std::printf("  ComputeNormalMap       %8.1f ms  %7.1f MP/s  (in place, both steps)\n", (tMap - tCopy) * 1e3,
+                    Mps(n, tMap - tCopy));
+        for (int v = 0; v < variantCount; ++v)
+            std::printf("  ComputeNormals %-7s %8.1f ms  %7.1f MP/s  scalar / %s %5.2f\n", NormalsVariantName(variants[v]),
+                        tNormals[static_cast<std::size_t>(v)] * 1e3, Mps(n, tNormals[static_cast<std::size_t>(v)]),
+                        NormalsVariantName(variants[v]), tNormals[0] / tNormals[static_cast<std::size_t>(v)]);
+        std::printf("\n");
+        std::remove(src.c_str());
+        std::remove(dst.c_str());
+        std::remove(floorDst.c_str());
+    }
+    if (ownDir)
+        rmdir(dir.c_str());
+    return status;
+}

@@ -1,0 +1,33 @@
+// Internal: the variants of the normal map, so tests and the benchmark can run
+// each one. The module itself calls ComputeNormalMap, which picks the best.
+#ifndef QUARNEL_NORMALMAPVARIANTS_H
+#define QUARNEL_NORMALMAPVARIANTS_H
+
+#include <cstdint>
+
+enum class ENormalsVariant { kScalar, kSse2, kAvx2, kAvx512 };
+
+constexpr int kNormalsVariantCount = 4;
+
+const char* NormalsVariantName(ENormalsVariant variant);
+
+// The variants this build contains and this processor runs, scalar first and
+// the fastest last; returns how many were written to variants.
+int SupportedNormalsVariants(ENormalsVariant (&variants)[kNormalsVariantCount]);
+
+// The last of SupportedNormalsVariants: what ComputeNormals runs.
+ENormalsVariant BestNormalsVariant();
+
+// ComputeNormals with the given variant, which must be one of the supported.
+void ComputeNormalsVariant(ENormalsVariant variant, const std::uint8_t* heights, std::uint8_t* normals,
+                           int width, int height, float texelsize);
+
+// ComputeHeights with the given variant's kernel.
+void ComputeHeightsVariant(ENormalsVariant variant, const std::uint8_t* pixels, std::uint8_t* heights, int width,
+                           int height);
+
+// ComputeNormalMap with the given variant, which must be one of the supported.
+void ComputeNormalMapVariant(ENormalsVariant variant, std::uint8_t* pixels, std::uint8_t* scratch, int width,
+                             int height, float texelsize);
+
+#endif

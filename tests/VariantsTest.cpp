@@ -1,0 +1,237 @@
+// Every vector variant of ComputeNormals against the scalar one, byte for byte:
+// all 256^3 height triples at each texel size, and images of awkward shapes
+// in buffers of exactly their size (run under AddressSanitizer in CI).
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "../src/normalmap/NormalMap.h"
+#include "../src/normalmap/NormalMapVariants.h"
+#include "reference/ReferenceConvert.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+std::vector<ENormalsVariant> Variants()
+{
+    ENormalsVariant variants[kNormalsVariantCount];
+    const int count = SupportedNormalsVariants(variants);
+    return std::vector<ENormalsVariant>(variants, variants + count);
+}
+
+// A cyclic sequence of 65536 heights in which every ordered pair (c, e)
+// follows once (de Bruijn, alphabet 256, order 2), with its first height
+// repeated at the end so the pairs need no wrap-around.
+Bytes EveryPairRow()
+{
+    Bytes row;
+    row.reserve(65537);
+    // Lyndon words of length 1 and 2 in order: (a) then (a, b) for b > a.
+    for (int a = 0; a < 256; ++a) {
+        row.push_back(static_cast<std::uint8_t>(a));
+        for (int b = a + 1; b < 256; ++b) {
+            row.push_back(static_cast<std::uint8_t>(a));
+            row.push_back(static_cast<std::uint8_t>(b));
+        }
+    }
+    row.push_back(row.front());
+    return row;
+}
+
+TEST(NormalsVariants, ScalarComesFirstAndEachVariantOnce)
+{
+    const auto variants = Variants();
+    ASSERT_FALSE(variants.empty());
+    EXPECT_EQ(variants.front(), ENormalsVariant::kScalar);
+    std::string names;
+    for (std::size_t i = 0; i < variants.size(); ++i) {
+        names += std::string(i ? " " : "") + NormalsVariantName(variants[i]);
+        if (i > 0) {
+            EXPECT_LT(static_cast<int>(variants[i - 1]), static_cast<int>(variants[i]));
+        }
+    }
+    RecordProperty("variants", names);
+    std::printf("variants on this processor: %s\n", names.c_str());
+}
+
+TEST(NormalsVariants, EveryPairRowHoldsEveryPair)
+{
+    const Bytes row = EveryPairRow();
+    ASSERT_EQ(row.size(), 65537u);
+    std::vector<bool> seen(65536, false);
+    for (std::size_t x = 0; x + 1 < row.size(); ++x)
+        seen[static_cast<std::size_t>(row[x]) * 256 + row[x + 1]] = true;
+    for (std::size_t i = 0; i < seen.size(); ++i)
+        ASSERT_TRUE(seen[i]) << "pair " << i / 256 << "," << i % 256;
+}
+
+class AllTriples : public ::testing::TestWithParam<float> {};
+
+// 256 images of 65537 x 2: row 0 holds every (c, e), row 1 a single u, so the
+// computed pixels are each of the 256^3 triples once.
+TEST_P(AllTriples, EveryVariantGivesTheScalarBytes)
+{
+    const float s = GetParam();
+    const auto variants = Variants();
+    const Bytes pairs = EveryPairRow();
+    const int width = static_cast<int>(pairs.size());
+    Bytes heights(2 * pairs.size());
+    std::memcpy(heights.data(), pairs.data(), pairs.size());
+    Bytes expected(3 * heights.size()), got(3 * heights.size());
+    for (int u = 0; u < 256; ++u) {
+        std::memset(heights.data() + pairs.size(), u, pairs.size());
+        ComputeNormalsVariant(ENormalsVariant::kScalar, heights.data(), expected.data(), width, 2, s);
+        for (ENormalsVariant v : variants) {
+            std::memset(got.data(), 0xAA, got.size());
+            ComputeNormalsVariant(v, heights.data(), got.data(), width, 2, s);
+            if (got == expected)
+                continue;
+            for (std::size_t x = 0; x + 1 < pairs.size(); ++x) {
+                ASSERT_EQ(Bytes(&got[3 * x], &got[3 * x + 3]), Bytes(&expected[3 * x], &expected[3 * x + 3]))
+                    << NormalsVariantName(v) << " c=" << int(pairs[x]) << " e=" << int(pairs[x + 1])
+                    << " u=" << u << " s=" << s;
+            }
+            FAIL() << NormalsVariantName(v) << " differs in its flat pixels, u=" << u << " s=" << s;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(TexelSizes, AllTriples,
+                         ::testing::Values(1.0f, 2.0f, 0.5f, -1.0f, 0.0f, -0.0f, 0.1f, 3.7f, 1e-30f,
+                                           std::numeric_limits<float>::denorm_min(), 1e30f, FLT_MAX,
+                                           std::numeric_limits<float>::infinity(),
+                                           -std::numeric_limits<float>::infinity(),
+                                           std::numeric_limits<float>::quiet_NaN()));
+
+// The scalar variant itself against the independent reference on every
+// triple, at the texel size most files use.
+TEST(NormalsVariants, ScalarMatchesReferenceOnEveryTriple)
+{
+    const Bytes pairs = EveryPairRow();
+    const int width = static_cast<int>(pairs.size());
+    Bytes heights(2 * pairs.size()), got(6 * pairs.size());
+    std::memcpy(heights.data(), pairs.data(), pairs.size());
+    for (int u = 0; u < 256; u += 5) {
+        std::memset(heights.data() + pairs.size(), u, pairs.size());
+        ComputeNormalsVariant(ENormalsVariant::kScalar, heights.data(), got.data(), width, 2, 1.0f);
+        for (std::size_t x = 0; x + 1 < pairs.size(); ++x) {
+            std::uint8_t expected[3];
+            reference::NormalPixel(pairs[x], pairs[x + 1], static_cast<std::uint8_t>(u), 1.0f, expected);
+            ASSERT_EQ(Bytes(&got[3 * x], &got[3 * x + 3]), Bytes(expected, expected + 3))
+                << "c=" << int(pairs[x]) << " e=" << int(pairs[x + 1]) << " u=" << u;
+        }
+    }
+}
+
+// Widths on both sides of every vector width, so each kernel's main loop, its
+// tail and the flat column meet; the heights fill a heap block of exactly
+// their size, and a guard after the normals catches stray stores.
+TEST(NormalsVariants, AwkwardShapesInExactBuffers)
+{
+    constexpr std::size_t kGuard = 64;
+    std::mt19937 rng(7);
+    for (ENormalsVariant v : Variants()) {
+        for (int width = 1; width <= 70; ++width) {
+            for (int height : {1, 2, 3, 5}) {
+                const std::size_t n = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+                Bytes heights(n);
+                for (auto& b : heights)
+                    b = static_cast<std::uint8_t>(rng() >> 24);
+                for (float s : {1.0f, 0.25f, 0.0f}) {
+                    Bytes expected(3 * n), got(3 * n + kGuard, 0xAA);
+                    ComputeNormalsVariant(ENormalsVariant::kScalar, heights.data(), expected.data(), width,
+                                          height, s);
+                    ComputeNormalsVariant(v, heights.data(), got.data(), width, height, s);
+                    SCOPED_TRACE(::testing::Message() << NormalsVariantName(v) << " " << width << "x"
+                                                      << height << " s=" << s);
+                    ASSERT_EQ(Bytes(got.begin(), got.begin() + static_cast<std::ptrdiff_t>(3 * n)), expected);
+                    ASSERT_EQ(Bytes(got.begin() + static_cast<std::ptrdiff_t>(3 * n), got.end()),
+                              Bytes(kGuard, 0xAA));
+                }
+            }
+        }
+    }
+}
+
+// The in-place conversion the job runs gives what the two separate steps
+// give, for every variant and shape; pixels and scratch are exact-size heap
+// blocks, so a read or write past either shows under AddressSanitizer.
+TEST(NormalsVariants, InPlaceNormalMapMatchesSeparateSteps)
+{
+    std::mt19937 rng(5);
+    for (ENormalsVariant v : Variants()) {
+        for (int width : {1, 2, 3, 7, 8, 9, 15, 16, 17, 31, 33, 47, 64, 65, 70, 300}) {
+            for (int height : {1, 2, 3, 6}) {
+                const std::size_t n = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+                Bytes pixels(3 * n);
+                for (auto& b : pixels)
+                    b = static_cast<std::uint8_t>(rng() >> 24);
+                Bytes heights(n), expected(3 * n);
+                ComputeHeights(pixels.data(), heights.data(), width, height);
+                ComputeNormalsVariant(ENormalsVariant::kScalar, heights.data(), expected.data(), width, height,
+                                      0.5f);
+                Bytes scratch(2 * static_cast<std::size_t>(width));
+                ComputeNormalMapVariant(v, pixels.data(), scratch.data(), width, height, 0.5f);
+                ASSERT_EQ(pixels, expected) << NormalsVariantName(v) << " " << width << "x" << height;
+            }
+        }
+    }
+}
+
+// Every BGR colour once, in an image of exactly its size, through each
+// variant's heights; and short runs for the tails.
+TEST(HeightsVariants, EveryColourAndEveryTail)
+{
+    Bytes pixels(3u << 24);
+    for (std::size_t i = 0; i < (1u << 24); ++i) {
+        pixels[3 * i] = static_cast<std::uint8_t>(i);
+        pixels[3 * i + 1] = static_cast<std::uint8_t>(i >> 8);
+        pixels[3 * i + 2] = static_cast<std::uint8_t>(i >> 16);
+    }
+    for (ENormalsVariant v : Variants()) {
+        Bytes heights(1u << 24);
+        ComputeHeightsVariant(v, pixels.data(), heights.data(), 4096, 4096);
+        for (std::size_t i = 0; i < heights.size(); ++i) {
+            const auto b = static_cast<unsigned>(i & 0xFF), g = static_cast<unsigned>((i >> 8) & 0xFF),
+                       r = static_cast<unsigned>(i >> 16);
+            ASSERT_EQ(heights[i], (30 * b + 150 * g + 76 * r) >> 8)
+                << NormalsVariantName(v) << " b=" << b << " g=" << g << " r=" << r;
+        }
+        for (int width = 1; width <= 40; ++width) {
+            const Bytes some(pixels.begin() + 3 * 977, pixels.begin() + 3 * (977 + width));
+            Bytes got(static_cast<std::size_t>(width));
+            ComputeHeightsVariant(v, some.data(), got.data(), width, 1);
+            ASSERT_EQ(got, Bytes(heights.begin() + 977, heights.begin() + 977 + width))
+                << NormalsVariantName(v) << " width " << width;
+        }
+    }
+}
+
+// The entry the job calls runs one of the variants and so gives their bytes.
+TEST(NormalsVariants, ComputeNormalsGivesTheScalarBytes)
+{
+    constexpr int kWidth = 301, kHeight = 7;
+    std::mt19937 rng(11);
+    Bytes heights(kWidth * kHeight);
+    for (auto& b : heights)
+        b = static_cast<std::uint8_t>(rng() >> 24);
+    Bytes expected(3 * heights.size()), got(3 * heights.size());
+    ComputeNormalsVariant(ENormalsVariant::kScalar, heights.data(), expected.data(), kWidth, kHeight, 0.7f);
+    ComputeNormals(heights.data(), got.data(), kWidth, kHeight, 0.7f);
+    EXPECT_EQ(got, expected);
+
+    Bytes pixels(3 * heights.size()), scratch(2 * kWidth);
+    for (std::size_t i = 0; i < heights.size(); ++i)
+        std::memset(&pixels[3 * i], heights[i], 3);  // grey: its own height
+    ComputeNormalMap(pixels.data(), scratch.data(), kWidth, kHeight, 0.7f);
+    EXPECT_EQ(pixels, expected);
+}
+
+}  // namespace
