@@ -194,14 +194,6 @@ int main(int argc, char** argv)
                 ComputeNormalsVariant(variants[v], heights.data(), normals.data(), w, w, 1.0f);
             }));
 
-        // What the job runs: both steps in place over a copy of the pixels.
-        Bytes work(3 * n), scratch(2 * static_cast<std::size_t>(w));
-        const double tMap = MedianSeconds(repeat, [&] {
-            std::memcpy(work.data(), pixels.data(), work.size());
-            ComputeNormalMap(work.data(), scratch.data(), w, w, 1.0f);
-        });
-        const double tCopy = MedianSeconds(repeat, [&] { std::memcpy(work.data(), pixels.data(), work.size()); });
-
         std::printf("%d x %d\n", size, size);
         std::printf("  whole CreateBumpMaps   %8.1f ms  %7.1f MP/s\n", whole * 1e3, Mps(n, whole));
         std::printf("  I/O floor, malloc      %8.1f ms  %7.1f MP/s  whole / floor %5.2f\n", floor * 1e3, Mps(n, floor),
@@ -209,8 +201,6 @@ int main(int argc, char** argv)
         std::printf("  I/O floor, job's alloc %8.1f ms  %7.1f MP/s  whole / floor %5.2f\n", jobFloor * 1e3,
                     Mps(n, jobFloor), whole / jobFloor);
         std::printf("  ComputeHeights         %8.1f ms  %7.1f MP/s\n", tHeights * 1e3, Mps(n, tHeights));
-        std::printf("  ComputeNormalMap       %8.1f ms  %7.1f MP/s  (in place, both steps)\n", (tMap - tCopy) * 1e3,
-                    Mps(n, tMap - tCopy));
         for (int v = 0; v < variantCount; ++v)
             std::printf("  ComputeNormals %-7s %8.1f ms  %7.1f MP/s  scalar / %s %5.2f\n", NormalsVariantName(variants[v]),
                         tNormals[static_cast<std::size_t>(v)] * 1e3, Mps(n, tNormals[static_cast<std::size_t>(v)]),

@@ -152,10 +152,8 @@ void CreateBumpMap(const SCreateBumpMap& map)
         return;
     }
 
-    // The normals take the pixels' place, so beside the pixels the job holds
-    // only two rows of heights: fresh pages cost more than the arithmetic.
-    SBuffer pixels, scratch, prefix;
-    if (!pixels.AllocateImage(pixelBytes) || !scratch.Allocate(2 * static_cast<std::uint64_t>(width)) ||
+    SBuffer pixels, normals, heights, prefix;
+    if (!pixels.AllocateImage(pixelBytes) || !normals.AllocateImage(pixelBytes) || !heights.AllocateImage(n) ||
         !prefix.Allocate(prefixSize)) {
         ReportError("'%s' out of memory", srcpath);
         return;
@@ -172,7 +170,8 @@ void CreateBumpMap(const SCreateBumpMap& map)
     // Closed before the destination opens, so a job may convert a file in place.
     src.Close();
 
-    ComputeNormalMap(pixels.data, scratch.data, width, height, map.texelsize);
+    ComputeHeights(pixels.data, heights.data, width, height);
+    ComputeNormals(heights.data, normals.data, width, height, map.texelsize);
 
     SFile dst;
     dst.f = OpenDestinationFile(dstpath);
@@ -182,7 +181,7 @@ void CreateBumpMap(const SCreateBumpMap& map)
     }
     const bool written = WriteFully(dst.f, tgaHeader.bytes, kTgaHeaderSize) &&
                          WriteFully(dst.f, prefix.data, prefixSize) &&
-                         WriteFully(dst.f, pixels.data, pixelBytes) && std::fflush(dst.f) == 0;
+                         WriteFully(dst.f, normals.data, pixelBytes) && std::fflush(dst.f) == 0;
     // Close even after a failed write; a full disk often shows only here.
     const bool closed = dst.Close();
     if (!written || !closed)

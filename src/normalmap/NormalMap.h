@@ -16,10 +16,4 @@ void ComputeHeights(const std::uint8_t* pixels, std::uint8_t* heights, int width
 void ComputeNormals(const std::uint8_t* heights, std::uint8_t* normals, int width, int height,
                     float texelsize);
 
-// ComputeHeights then ComputeNormals without a height field: turns the BGR
-// pixels into their encoded normals in place, a row at a time, keeping two
-// rows of heights in scratch (2 * width bytes). Same bytes, and no buffer as
-// large as the image beyond the one the pixels were read into.
-void ComputeNormalMap(std::uint8_t* pixels, std::uint8_t* scratch, int width, int height, float texelsize);
-
 #endif

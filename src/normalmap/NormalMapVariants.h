@@ -1,5 +1,5 @@
 // Internal: the variants of the normal map, so tests and the benchmark can run
-// each one. The module itself calls ComputeNormalMap, which picks the best.
+// each one. The module calls ComputeHeights and ComputeNormals, which pick the best.
 #ifndef QUARNEL_NORMALMAPVARIANTS_H
 #define QUARNEL_NORMALMAPVARIANTS_H
 
@@ -25,9 +25,5 @@ void ComputeNormalsVariant(ENormalsVariant variant, const std::uint8_t* heights,
 // ComputeHeights with the given variant's kernel.
 void ComputeHeightsVariant(ENormalsVariant variant, const std::uint8_t* pixels, std::uint8_t* heights, int width,
                            int height);
-
-// ComputeNormalMap with the given variant, which must be one of the supported.
-void ComputeNormalMapVariant(ENormalsVariant variant, std::uint8_t* pixels, std::uint8_t* scratch, int width,
-                             int height, float texelsize);
 
 #endif
