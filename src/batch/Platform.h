@@ -19,4 +19,11 @@ std::FILE* OpenSourceFile(const char* path, std::uint64_t* size);
 // fopen(path, "wb"), but without waiting for a reader if path is a FIFO.
 std::FILE* OpenDestinationFile(const char* path);
 
+// Returns write(context), run with the signal a POSIX system raises when a
+// write finds its reader gone (SIGPIPE: a FIFO or pipe destination whose reader
+// has quit) held back for the calling thread. By default that signal ends the
+// process, and a failed job must not end the host: the write fails with EPIPE
+// instead. A signal raised in here is discarded; one already pending is left.
+bool WithoutBrokenPipeSignal(bool (*write)(void* context), void* context);
+
 #endif

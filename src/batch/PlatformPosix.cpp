@@ -1,6 +1,7 @@
 #include "Platform.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,4 +51,22 @@ std::FILE* OpenDestinationFile(const char* path)
     if (fd < 0)
         return nullptr;
     return ToStream(fd, "wb");
+}
+
+bool WithoutBrokenPipeSignal(bool (*write)(void* context), void* context)
+{
+    sigset_t pipeOnly, saved, pending;
+    sigemptyset(&pipeOnly);
+    sigaddset(&pipeOnly, SIGPIPE);
+    // A SIGPIPE pending before we start is the host's; only ours is discarded.
+    const bool hostPending = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+    if (pthread_sigmask(SIG_BLOCK, &pipeOnly, &saved) != 0)
+        return write(context);
+    const bool ok = write(context);
+    if (!hostPending && sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
+        const timespec now = {0, 0};
+        sigtimedwait(&pipeOnly, nullptr, &now);
+    }
+    pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+    return ok;
 }

@@ -28,3 +28,9 @@ std::FILE* OpenDestinationFile(const char* path)
 {
     return std::fopen(path, "wb");
 }
+
+bool WithoutBrokenPipeSignal(bool (*write)(void* context), void* context)
+{
+    // No signal on a broken pipe here: the write simply fails.
+    return write(context);
+}
