@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the job's libFuzzer target with clang (AddressSanitizer and UBSan) and
 # runs it for a bounded time from the committed corpus. Any finding fails the
-# run and leaves the input in build-fuzz/findings/.
+# run and leaves the input in build-fuzz/findings/. Then, when the default
+# build has the soak test and valgrind is there, runs the soak test under it.
 #   .ci/fuzz.sh [seconds]   (default 60)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,3 +22,9 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 build-fuzz/quarnel_fuzz_job -max_total_time="$seconds" -max_len=8192 -timeout=10 -rss_limit_mb=2048 \
   -dict=fuzz/tga.dict -artifact_prefix=build-fuzz/findings/ -print_final_stats=1 \
   "$work" fuzz/corpus fuzz/regressions
+
+if [ -x build/quarnel_soak_tests ] && command -v valgrind >/dev/null; then
+  echo "== soak test under valgrind"
+  valgrind -q --leak-check=full --errors-for-leak-kinds=definite,indirect --error-exitcode=1 \
+    build/quarnel_soak_tests
+fi

@@ -52,6 +52,7 @@ TEST(Job, RefusedHeadersGiveTheirMessageAndLeaveTheDestination)
         {"32-bit rle", With([](STgaFields& f) { f.pixsize = 32; f.imgtype = 10; f.desc = 8; }),
          " tgaHeader.pixsize!=24 (pixsize==32)"},
         {"8-bit", With([](STgaFields& f) { f.pixsize = 8; }), " tgaHeader.pixsize!=24 (pixsize==8)"},
+        {"16-bit", With([](STgaFields& f) { f.pixsize = 16; }), " tgaHeader.pixsize!=24 (pixsize==16)"},
         {"pixsize 0", With([](STgaFields& f) { f.pixsize = 0; }), " tgaHeader.pixsize!=24 (pixsize==0)"},
         {"pixsize 255", With([](STgaFields& f) { f.pixsize = 255; }),
          " tgaHeader.pixsize!=24 (pixsize==255)"},
@@ -79,6 +80,8 @@ TEST(Job, RefusedHeadersGiveTheirMessageAndLeaveTheDestination)
         {"height 0", With([](STgaFields& f) { f.height = 0; }), " tgaHeader.height<1 (height==0)"},
         {"height 0x8000", With([](STgaFields& f) { f.height = 0x8000; }),
          " tgaHeader.height<1 (height==-32768)"},
+        {"height 0xFFFF", With([](STgaFields& f) { f.height = 0xFFFF; }),
+         " tgaHeader.height<1 (height==-1)"},
         {"both 0", With([](STgaFields& f) { f.width = 0; f.height = 0; }),
          " tgaHeader.width<1 (width==0)"},
     };
