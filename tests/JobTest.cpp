@@ -384,60 +384,72 @@ namespace {
 
 // A FIFO destination whose reader goes away mid-write: by default a POSIX write
 // to it raises SIGPIPE, which ends the whole host. The job must fail with
-// Cant write instead. The job runs in a child with SIGPIPE at its default.
+// Cant write instead, and leave the host's signal state as it found it. The
+// job runs in a child, once with SIGPIPE at its default and once with the
+// host holding a blocked, pending SIGPIPE of its own.
 TEST(Job, DestinationReaderLeavingIsAFailedWriteNotASignal)
 {
     TempDir tmp;
     const std::string src = tmp.Path("src.tga"), fifo = tmp.Path("fifo"), out = tmp.Path("out");
     WriteFile(src, RandomTga(256, 256, 18));  // far more than a pipe holds
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
+    for (const bool hostHoldsOne : {false, true}) {
+        SCOPED_TRACE(hostHoldsOne ? "host holds a SIGPIPE" : "SIGPIPE at its default");
+        int ready[2];
+        ASSERT_EQ(pipe(ready), 0);
+        const pid_t reader = fork();
+        ASSERT_GE(reader, 0);
+        if (reader == 0) {
+            // Open first (the job refuses a FIFO nobody reads), take a few bytes, leave.
+            const int fd = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+            const char go = 'x';
+            if (fd < 0 || write(ready[1], &go, 1) != 1)
+                _exit(1);
+            pollfd p = {fd, POLLIN, 0};
+            char buf[16];
+            const bool got = poll(&p, 1, 20000) == 1 && read(fd, buf, sizeof buf) > 0;
+            close(fd);
+            _exit(got ? 0 : 2);
+        }
+        char go = 0;
+        ASSERT_EQ(read(ready[0], &go, 1), 1);
+        close(ready[0]);
+        close(ready[1]);
 
-    const pid_t reader = fork();
-    ASSERT_GE(reader, 0);
-    if (reader == 0) {
-        // Open first (the job refuses a FIFO nobody reads), take a few bytes, leave.
-        const int fd = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
-        const char go = 'x';
-        if (fd < 0 || write(ready[1], &go, 1) != 1)
-            _exit(1);
-        pollfd p = {fd, POLLIN, 0};
-        char buf[16];
-        const bool got = poll(&p, 1, 20000) == 1 && read(fd, buf, sizeof buf) > 0;
-        close(fd);
-        _exit(got ? 0 : 2);
+        const pid_t job = fork();
+        ASSERT_GE(job, 0);
+        if (job == 0) {
+            signal(SIGPIPE, SIG_DFL);
+            if (hostHoldsOne) {
+                sigset_t pipeOnly;
+                sigemptyset(&pipeOnly);
+                sigaddset(&pipeOnly, SIGPIPE);
+                pthread_sigmask(SIG_BLOCK, &pipeOnly, nullptr);
+                raise(SIGPIPE);
+            }
+            std::FILE* f = std::freopen(out.c_str(), "w", stderr);
+            SCreateBumpMap record = Job(src, fifo);
+            CreateBumpMaps(&record, 1);
+            sigset_t mask, pending;
+            sigemptyset(&mask);
+            sigpending(&pending);
+            pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+            if ((sigismember(&mask, SIGPIPE) == 1) != hostHoldsOne ||
+                (sigismember(&pending, SIGPIPE) == 1) != hostHoldsOne)
+                _exit(3);
+            _exit(f != nullptr ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(job, &status, 0), job);
+        int readerStatus = 0;
+        ASSERT_EQ(waitpid(reader, &readerStatus, 0), reader);
+        EXPECT_TRUE(WIFEXITED(readerStatus) && WEXITSTATUS(readerStatus) == 0);
+        ASSERT_FALSE(WIFSIGNALED(status)) << "job killed by signal " << WTERMSIG(status);
+        ASSERT_TRUE(WIFEXITED(status)) << status;
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "3: the signal mask or pending set changed";
+        const Bytes text = ReadFile(out);
+        EXPECT_EQ(Messages(std::string(text.begin(), text.end())), Strings{"Cant write " + Quote(fifo)});
     }
-    char go = 0;
-    ASSERT_EQ(read(ready[0], &go, 1), 1);
-    close(ready[0]);
-    close(ready[1]);
-
-    const pid_t job = fork();
-    ASSERT_GE(job, 0);
-    if (job == 0) {
-        signal(SIGPIPE, SIG_DFL);
-        std::FILE* f = std::freopen(out.c_str(), "w", stderr);
-        SCreateBumpMap record = Job(src, fifo);
-        CreateBumpMaps(&record, 1);
-        // The host's signal mask is as it was, with nothing left pending.
-        sigset_t mask, pending;
-        sigemptyset(&mask);
-        sigpending(&pending);
-        pthread_sigmask(SIG_BLOCK, nullptr, &mask);
-        if (sigismember(&mask, SIGPIPE) == 1 || sigismember(&pending, SIGPIPE) == 1)
-            _exit(3);
-        _exit(f != nullptr ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(job, &status, 0), job);
-    int readerStatus = 0;
-    ASSERT_EQ(waitpid(reader, &readerStatus, 0), reader);
-    EXPECT_TRUE(WIFEXITED(readerStatus) && WEXITSTATUS(readerStatus) == 0);
-    ASSERT_FALSE(WIFSIGNALED(status)) << "job killed by signal " << WTERMSIG(status);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    const Bytes text = ReadFile(out);
-    EXPECT_EQ(Messages(std::string(text.begin(), text.end())), Strings{"Cant write " + Quote(fifo)});
 }
 
 }  // namespace
