@@ -144,8 +144,16 @@ void CreateBumpMap(const SCreateBumpMap& map)
     }
 
     std::uint8_t raw[kTgaHeaderSize];
-    if (fileSize < kTgaHeaderSize || std::fread(raw, 1, sizeof raw, src.f) != sizeof raw) {
+    if (fileSize < kTgaHeaderSize) {
         ReportError("'%s' is truncated", srcpath);
+        return;
+    }
+    // A failing read is not a short file; the pixel read below tells them apart too.
+    if (std::fread(raw, 1, sizeof raw, src.f) != sizeof raw) {
+        if (std::ferror(src.f))
+            ReportError("Cant read '%s'", srcpath);
+        else
+            ReportError("'%s' is truncated", srcpath);
         return;
     }
     const STgaHeader tgaHeader = ParseTgaHeader(raw);
