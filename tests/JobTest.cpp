@@ -2,6 +2,9 @@
 // the behaviours chosen where the TGA header and the file disagree.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -49,18 +52,26 @@ TEST(Job, RefusedHeadersGiveTheirMessageAndLeaveTheDestination)
         {"32-bit rle", With([](STgaFields& f) { f.pixsize = 32; f.imgtype = 10; f.desc = 8; }),
          " tgaHeader.pixsize!=24 (pixsize==32)"},
         {"8-bit", With([](STgaFields& f) { f.pixsize = 8; }), " tgaHeader.pixsize!=24 (pixsize==8)"},
+        {"16-bit", With([](STgaFields& f) { f.pixsize = 16; }), " tgaHeader.pixsize!=24 (pixsize==16)"},
         {"pixsize 0", With([](STgaFields& f) { f.pixsize = 0; }), " tgaHeader.pixsize!=24 (pixsize==0)"},
         {"pixsize 255", With([](STgaFields& f) { f.pixsize = 255; }),
          " tgaHeader.pixsize!=24 (pixsize==255)"},
         {"rle", With([](STgaFields& f) { f.imgtype = 10; }), " tgaHeader.imgtype!=2 (imgtype==10)"},
         {"rle top-down", With([](STgaFields& f) { f.imgtype = 10; f.desc = 32; }),
          " tgaHeader.imgtype!=2 (imgtype==10)"},
+        {"colour-mapped", With([](STgaFields& f) { f.imgtype = 1; }), " tgaHeader.imgtype!=2 (imgtype==1)"},
+        {"grey", With([](STgaFields& f) { f.imgtype = 3; }), " tgaHeader.imgtype!=2 (imgtype==3)"},
+        {"rle colour-mapped", With([](STgaFields& f) { f.imgtype = 9; }),
+         " tgaHeader.imgtype!=2 (imgtype==9)"},
+        {"rle grey", With([](STgaFields& f) { f.imgtype = 11; }), " tgaHeader.imgtype!=2 (imgtype==11)"},
         {"no image", With([](STgaFields& f) { f.imgtype = 0; }), " tgaHeader.imgtype!=2 (imgtype==0)"},
         {"type 255", With([](STgaFields& f) { f.imgtype = 255; }),
          " tgaHeader.imgtype!=2 (imgtype==255)"},
         {"top-down", With([](STgaFields& f) { f.desc = 32; }), " tgaHeader.desc!=0 (desc==32)"},
         {"alpha bits", With([](STgaFields& f) { f.desc = 8; }), " tgaHeader.desc!=0 (desc==8)"},
         {"right-left", With([](STgaFields& f) { f.desc = 16; }), " tgaHeader.desc!=0 (desc==16)"},
+        {"desc 48", With([](STgaFields& f) { f.desc = 48; }), " tgaHeader.desc!=0 (desc==48)"},
+        {"desc 64", With([](STgaFields& f) { f.desc = 64; }), " tgaHeader.desc!=0 (desc==64)"},
         {"desc 128", With([](STgaFields& f) { f.desc = 128; }), " tgaHeader.desc!=0 (desc==128)"},
         {"width 0", With([](STgaFields& f) { f.width = 0; }), " tgaHeader.width<1 (width==0)"},
         {"width 0x8000", With([](STgaFields& f) { f.width = 0x8000; }),
@@ -69,6 +80,8 @@ TEST(Job, RefusedHeadersGiveTheirMessageAndLeaveTheDestination)
         {"height 0", With([](STgaFields& f) { f.height = 0; }), " tgaHeader.height<1 (height==0)"},
         {"height 0x8000", With([](STgaFields& f) { f.height = 0x8000; }),
          " tgaHeader.height<1 (height==-32768)"},
+        {"height 0xFFFF", With([](STgaFields& f) { f.height = 0xFFFF; }),
+         " tgaHeader.height<1 (height==-1)"},
         {"both 0", With([](STgaFields& f) { f.width = 0; f.height = 0; }),
          " tgaHeader.width<1 (width==0)"},
     };
@@ -138,17 +151,19 @@ TEST(Job, UnopenableSourcesAndDestinations)
     ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const std::string inMissingFolder = tmp.Path("nowhere") + "/dst.tga";
+    const std::string underAFile = src + "/dst.tga";  // ENOTDIR
 
     // A folder or a FIFO as the source must be refused, not read or waited on.
-    for (const auto& bad : {missing, folder, fifo}) {
+    for (const auto& bad : {missing, folder, fifo, underAFile, std::string()}) {
         SCOPED_TRACE(bad);
         EXPECT_EQ(RunJobs({Job(bad, dst)}), Strings{"Cant open " + Quote(bad) + " for reading"});
         EXPECT_FALSE(FileExists(dst));
     }
-    for (const auto& bad : {folder, inMissingFolder, fifo}) {
+    for (const auto& bad : {folder, inMissingFolder, fifo, underAFile, std::string()}) {
         SCOPED_TRACE(bad);
         EXPECT_EQ(RunJobs({Job(src, bad)}), Strings{"Cant open " + Quote(bad) + " for writing"});
     }
+    EXPECT_EQ(ReadFile(src), RandomTga(6, 5, 5));
     if (geteuid() != 0) {  // root may write anything
         const std::string readOnly = tmp.Path("readonly.tga");
         WriteFile(readOnly, {1, 2, 3});
@@ -215,7 +230,9 @@ TEST(Job, IdFieldAndColourMapAreSkippedAndCopied)
         std::size_t prefix;
     };
     const std::vector<SCase> cases = {
-        {5, 0, 0, 0, 5}, {0, 1, 4, 24, 12}, {3, 1, 2, 15, 7}, {255, 1, 3, 32, 267}, {2, 1, 1, 1, 3}};
+        {5, 0, 0, 0, 5}, {0, 1, 4, 24, 12}, {3, 1, 2, 15, 7}, {255, 1, 3, 32, 267}, {2, 1, 1, 1, 3},
+        // Colour-map fields without cmaptype 1 describe nothing and skip nothing.
+        {0, 0, 9, 24, 0}, {4, 2, 9, 24, 4}, {0, 255, 0xFFFF, 255, 0}};
     for (const auto& t : cases) {
         SCOPED_TRACE(::testing::Message() << "idlen=" << int(t.idlen) << " cmaplen=" << t.cmaplen);
         STgaFields fields;
@@ -359,6 +376,225 @@ TEST(Job, AllocationFailureIsReported)
     EXPECT_FALSE(FileExists(dst));
     EXPECT_EQ(ReadFile(smallDst), reference::ConvertFile(smallBytes, 1.0f));
 #endif
+}
+
+}  // namespace
+
+namespace {
+
+// A FIFO destination whose reader goes away mid-write: by default a POSIX write
+// to it raises SIGPIPE, which ends the whole host. The job must fail with
+// Cant write instead, and leave the host's signal state as it found it. The
+// job runs in a child, once with SIGPIPE at its default and once with the
+// host holding a blocked, pending SIGPIPE of its own.
+TEST(Job, DestinationReaderLeavingIsAFailedWriteNotASignal)
+{
+    TempDir tmp;
+    const std::string src = tmp.Path("src.tga"), fifo = tmp.Path("fifo"), out = tmp.Path("out");
+    WriteFile(src, RandomTga(256, 256, 18));  // far more than a pipe holds
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const bool hostHoldsOne : {false, true}) {
+        SCOPED_TRACE(hostHoldsOne ? "host holds a SIGPIPE" : "SIGPIPE at its default");
+        int ready[2];
+        ASSERT_EQ(pipe(ready), 0);
+        const pid_t reader = fork();
+        ASSERT_GE(reader, 0);
+        if (reader == 0) {
+            // Open first (the job refuses a FIFO nobody reads), take a few bytes, leave.
+            const int fd = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+            const char go = 'x';
+            if (fd < 0 || write(ready[1], &go, 1) != 1)
+                _exit(1);
+            pollfd p = {fd, POLLIN, 0};
+            char buf[16];
+            const bool got = poll(&p, 1, 20000) == 1 && read(fd, buf, sizeof buf) > 0;
+            close(fd);
+            _exit(got ? 0 : 2);
+        }
+        char go = 0;
+        ASSERT_EQ(read(ready[0], &go, 1), 1);
+        close(ready[0]);
+        close(ready[1]);
+
+        const pid_t job = fork();
+        ASSERT_GE(job, 0);
+        if (job == 0) {
+            signal(SIGPIPE, SIG_DFL);
+            if (hostHoldsOne) {
+                sigset_t pipeOnly;
+                sigemptyset(&pipeOnly);
+                sigaddset(&pipeOnly, SIGPIPE);
+                pthread_sigmask(SIG_BLOCK, &pipeOnly, nullptr);
+                raise(SIGPIPE);
+            }
+            std::FILE* f = std::freopen(out.c_str(), "w", stderr);
+            SCreateBumpMap record = Job(src, fifo);
+            CreateBumpMaps(&record, 1);
+            sigset_t mask, pending;
+            sigemptyset(&mask);
+            sigpending(&pending);
+            pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+            if ((sigismember(&mask, SIGPIPE) == 1) != hostHoldsOne ||
+                (sigismember(&pending, SIGPIPE) == 1) != hostHoldsOne)
+                _exit(3);
+            _exit(f != nullptr ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(job, &status, 0), job);
+        int readerStatus = 0;
+        ASSERT_EQ(waitpid(reader, &readerStatus, 0), reader);
+        EXPECT_TRUE(WIFEXITED(readerStatus) && WEXITSTATUS(readerStatus) == 0);
+        ASSERT_FALSE(WIFSIGNALED(status)) << "job killed by signal " << WTERMSIG(status);
+        ASSERT_TRUE(WIFEXITED(status)) << status;
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "3: the signal mask or pending set changed";
+        const Bytes text = ReadFile(out);
+        EXPECT_EQ(Messages(std::string(text.begin(), text.end())), Strings{"Cant write " + Quote(fifo)});
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Root writes through any mode bits, so a read-only destination is tried by a
+// child that has given up root for the unprivileged "nobody" (65534).
+TEST(Job, ReadOnlyDestinationsAreRefusedAndKept)
+{
+    TempDir tmp;
+    const std::string src = tmp.Path("src.tga"), readOnly = tmp.Path("readonly.tga");
+    const std::string lockedFolder = tmp.Path("locked"), out = tmp.Path("out");
+    const std::string inLocked = lockedFolder + "/dst.tga";
+    WriteFile(src, RandomTga(6, 5, 19));
+    WriteFile(readOnly, {1, 2, 3});
+    ASSERT_EQ(mkdir(lockedFolder.c_str(), 0555), 0);
+    ASSERT_EQ(chmod(readOnly.c_str(), 0444), 0);
+    ASSERT_EQ(chmod(tmp.dir.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(src.c_str(), 0644), 0);
+    if (geteuid() == 0) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            std::FILE* f = std::freopen(out.c_str(), "w", stderr);
+            if (f == nullptr || setgid(65534) != 0 || setuid(65534) != 0)
+                _exit(1);
+            std::vector<SCreateBumpMap> jobs = {Job(src, readOnly), Job(src, inLocked)};
+            CreateBumpMaps(jobs.data(), 2);
+            _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        const Bytes text = ReadFile(out);
+        EXPECT_EQ(Messages(std::string(text.begin(), text.end())),
+                  (Strings{"Cant open " + Quote(readOnly) + " for writing",
+                           "Cant open " + Quote(inLocked) + " for writing"}));
+    } else {
+        EXPECT_EQ(RunJobs({Job(src, readOnly), Job(src, inLocked)}),
+                  (Strings{"Cant open " + Quote(readOnly) + " for writing",
+                           "Cant open " + Quote(inLocked) + " for writing"}));
+    }
+    EXPECT_EQ(ReadFile(readOnly), (Bytes{1, 2, 3}));
+    EXPECT_FALSE(FileExists(inLocked));
+    chmod(lockedFolder.c_str(), 0700);
+}
+
+// The destination is the source itself: a refused source must survive the
+// job unchanged (it is never opened for writing), a valid one is converted.
+TEST(Job, SourceAsItsOwnDestination)
+{
+    TempDir tmp;
+    const std::string path = tmp.Path("self.tga"), linked = tmp.Path("link.tga");
+    Bytes badHeader = RandomTga(6, 5, 20);
+    badHeader[2] = 10;
+    const Bytes valid = RandomTga(6, 5, 21);
+    const Bytes shortFile(valid.begin(), valid.end() - 1);
+    struct SCase {
+        const char* name;
+        Bytes file;
+        std::string message;
+    };
+    const std::vector<SCase> cases = {
+        {"bad header", badHeader, Quote(path) + " tgaHeader.imgtype!=2 (imgtype==10)"},
+        {"truncated", shortFile, Quote(path) + " is truncated"},
+        {"header only", Bytes(valid.begin(), valid.begin() + 18), Quote(path) + " is truncated"},
+    };
+    for (const auto& t : cases) {
+        SCOPED_TRACE(t.name);
+        WriteFile(path, t.file);
+        EXPECT_EQ(RunJobs({Job(path, path)}), Strings{t.message});
+        EXPECT_EQ(ReadFile(path), t.file);
+    }
+    // Through a hard link the destination is the same file under another name.
+    WriteFile(path, valid);
+    ASSERT_EQ(link(path.c_str(), linked.c_str()), 0);
+    EXPECT_EQ(RunJobs({Job(path, linked, 2.0f)}), Strings{});
+    EXPECT_EQ(ReadFile(path), reference::ConvertFile(valid, 2.0f));
+}
+
+// A long-running host converts the same path again after the file changed:
+// each job reads what is there now, and nothing of an earlier run lingers.
+TEST(Job, SourceReplacedBetweenRuns)
+{
+    TempDir tmp;
+    const std::string src = tmp.Path("src.tga"), dst = tmp.Path("dst.tga"), next = tmp.Path("next.tga");
+    const Bytes first = RandomTga(6, 5, 22), second = RandomTga(9, 2, 23);
+    WriteFile(src, first);
+    EXPECT_EQ(RunJobs({Job(src, dst)}), Strings{});
+    EXPECT_EQ(ReadFile(dst), reference::ConvertFile(first, 1.0f));
+
+    // Replaced by rename (a new file under the old name), of another size.
+    WriteFile(next, second);
+    ASSERT_EQ(std::rename(next.c_str(), src.c_str()), 0);
+    EXPECT_EQ(RunJobs({Job(src, dst)}), Strings{});
+    EXPECT_EQ(ReadFile(dst), reference::ConvertFile(second, 1.0f));
+
+    // Rewritten in place with a bad header, then cut short: refused, and the
+    // last good output stays.
+    Bytes bad = second;
+    bad[16] = 32;
+    WriteFile(src, bad);
+    EXPECT_EQ(RunJobs({Job(src, dst)}), Strings{Quote(src) + " tgaHeader.pixsize!=24 (pixsize==32)"});
+    WriteFile(src, Bytes(second.begin(), second.end() - 5));
+    EXPECT_EQ(RunJobs({Job(src, dst)}), Strings{Quote(src) + " is truncated"});
+    ASSERT_EQ(std::remove(src.c_str()), 0);
+    EXPECT_EQ(RunJobs({Job(src, dst)}), Strings{"Cant open " + Quote(src) + " for reading"});
+    EXPECT_EQ(ReadFile(dst), reference::ConvertFile(second, 1.0f));
+
+    // Back again: converts as if it had never been gone.
+    WriteFile(src, first);
+    EXPECT_EQ(RunJobs({Job(src, dst, 0.5f)}), Strings{});
+    EXPECT_EQ(ReadFile(dst), reference::ConvertFile(first, 0.5f));
+}
+
+// A regular destination that stops taking bytes part-way (a file-size limit,
+// as a quota or a full disk would) is reported; the batch goes on.
+TEST(Job, DestinationFileSizeLimitIsAFailedWrite)
+{
+    TempDir tmp;
+    const std::string src = tmp.Path("src.tga"), dst = tmp.Path("dst.tga");
+    const std::string after = tmp.Path("after.tga"), out = tmp.Path("out");
+    const Bytes small = RandomTga(4, 4, 24);
+    WriteFile(src, RandomTga(128, 128, 25));
+    WriteFile(tmp.Path("small.tga"), small);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        // Past the limit a write fails with EFBIG once SIGXFSZ is ignored.
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit = {10000, 10000};
+        std::FILE* f = std::freopen(out.c_str(), "w", stderr);
+        if (f == nullptr || setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            _exit(1);
+        std::vector<SCreateBumpMap> jobs = {Job(src, dst), Job(tmp.Path("small.tga"), after)};
+        CreateBumpMaps(jobs.data(), 2);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const Bytes text = ReadFile(out);
+    EXPECT_EQ(Messages(std::string(text.begin(), text.end())), Strings{"Cant write " + Quote(dst)});
+    EXPECT_EQ(ReadFile(after), reference::ConvertFile(small, 1.0f));
 }
 
 }  // namespace

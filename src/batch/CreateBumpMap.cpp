@@ -78,6 +78,28 @@ bool WriteFully(std::FILE* f, const std::uint8_t* data, std::uint64_t size)
     return true;
 }
 
+// What goes into the destination, for WriteOutput.
+struct SOutput {
+    SFile* dst;
+    const std::uint8_t* header;
+    const std::uint8_t* prefix;
+    std::uint64_t prefixSize;
+    const std::uint8_t* normals;
+    std::uint64_t pixelBytes;
+};
+
+// Writes and closes the destination; true if every byte reached it.
+bool WriteOutput(void* context)
+{
+    const SOutput& o = *static_cast<const SOutput*>(context);
+    const bool written = WriteFully(o.dst->f, o.header, kTgaHeaderSize) &&
+                         WriteFully(o.dst->f, o.prefix, o.prefixSize) &&
+                         WriteFully(o.dst->f, o.normals, o.pixelBytes) && std::fflush(o.dst->f) == 0;
+    // Close even after a failed write; a full disk often shows only here.
+    const bool closed = o.dst->Close();
+    return written && closed;
+}
+
 // Reports the first header field the library cannot handle; true if all pass.
 bool CheckHeader(const STgaHeader& tgaHeader, const char* srcpath)
 {
@@ -130,8 +152,16 @@ void CreateBumpMap(const SCreateBumpMap& map)
     }
 
     std::uint8_t raw[kTgaHeaderSize];
-    if (fileSize < kTgaHeaderSize || std::fread(raw, 1, sizeof raw, src.f) != sizeof raw) {
+    if (fileSize < kTgaHeaderSize) {
         ReportError("'%s' is truncated", srcpath);
+        return;
+    }
+    // A failing read is not a short file; the pixel read below tells them apart too.
+    if (std::fread(raw, 1, sizeof raw, src.f) != sizeof raw) {
+        if (std::ferror(src.f))
+            ReportError("Cant read '%s'", srcpath);
+        else
+            ReportError("'%s' is truncated", srcpath);
         return;
     }
     const STgaHeader tgaHeader = ParseTgaHeader(raw);
@@ -179,11 +209,7 @@ void CreateBumpMap(const SCreateBumpMap& map)
         ReportError("Cant open '%s' for writing", dstpath);
         return;
     }
-    const bool written = WriteFully(dst.f, tgaHeader.bytes, kTgaHeaderSize) &&
-                         WriteFully(dst.f, prefix.data, prefixSize) &&
-                         WriteFully(dst.f, normals.data, pixelBytes) && std::fflush(dst.f) == 0;
-    // Close even after a failed write; a full disk often shows only here.
-    const bool closed = dst.Close();
-    if (!written || !closed)
+    SOutput output = {&dst, tgaHeader.bytes, prefix.data, prefixSize, normals.data, pixelBytes};
+    if (!WithoutBrokenPipeSignal(WriteOutput, &output))
         ReportError("Cant write '%s'", dstpath);
 }

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -72,4 +73,20 @@ void* AllocateImageBuffer(std::size_t size)
     }
 #endif
     return std::malloc(size);
+bool WithoutBrokenPipeSignal(bool (*write)(void* context), void* context)
+{
+    sigset_t pipeOnly, saved, pending;
+    sigemptyset(&pipeOnly);
+    sigaddset(&pipeOnly, SIGPIPE);
+    // A SIGPIPE pending before we start is the host's; only ours is discarded.
+    const bool hostPending = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+    if (pthread_sigmask(SIG_BLOCK, &pipeOnly, &saved) != 0)
+        return write(context);
+    const bool ok = write(context);
+    if (!hostPending && sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
+        const timespec now = {0, 0};
+        sigtimedwait(&pipeOnly, nullptr, &now);
+    }
+    pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+    return ok;
 }

@@ -75,3 +75,9 @@ void* AllocateImageBuffer(std::size_t size)
 {
     return std::malloc(size);
 }
+
+bool WithoutBrokenPipeSignal(bool (*write)(void* context), void* context)
+{
+    // No signal on a broken pipe here: the write simply fails.
+    return write(context);
+}
