@@ -25,6 +25,7 @@ std::FILE* OpenDestinationFile(const char* path);
 // the job touches every page of the pixels once, and on some systems that
 // costs more per small page than the conversion's arithmetic.
 void* AllocateImageBuffer(std::size_t size);
+
 // Returns write(context), run with the signal a POSIX system raises when a
 // write finds its reader gone (SIGPIPE: a FIFO or pipe destination whose reader
 // has quit) held back for the calling thread. By default that signal ends the

@@ -73,6 +73,8 @@ void* AllocateImageBuffer(std::size_t size)
     }
 #endif
     return std::malloc(size);
+}
+
 bool WithoutBrokenPipeSignal(bool (*write)(void* context), void* context)
 {
     sigset_t pipeOnly, saved, pending;
