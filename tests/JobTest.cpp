@@ -330,14 +330,6 @@ TEST(Job, NoDescriptorOutlivesAJob)
     EXPECT_EQ(OpenDescriptorCount(), before);
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-#define QUARNEL_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QUARNEL_ASAN 1
-#endif
-#endif
-
 // A buffer that cannot be had is reported and the batch goes on. Run in a
 // child whose address space is too small for a 32767 x 32767 image; the source
 // is sparse, so it takes no disk.

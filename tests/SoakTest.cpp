@@ -15,14 +15,6 @@
 #include "TestSupport.h"
 #include "reference/ReferenceConvert.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#define QUARNEL_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QUARNEL_ASAN 1
-#endif
-#endif
-
 namespace {
 
 using namespace testsupport;

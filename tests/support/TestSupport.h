@@ -9,6 +9,16 @@
 
 #include "Quarnel.h"
 
+// QUARNEL_ASAN: built with AddressSanitizer, which reserves more address space
+// than a lowered limit allows and keeps its own heap figures.
+#if defined(__SANITIZE_ADDRESS__)
+#define QUARNEL_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUARNEL_ASAN 1
+#endif
+#endif
+
 namespace testsupport {
 
 using Bytes = std::vector<std::uint8_t>;
