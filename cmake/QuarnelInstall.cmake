@@ -22,6 +22,7 @@ install(FILES ${PROJECT_BINARY_DIR}/QuarnelConfig.cmake ${PROJECT_BINARY_DIR}/Qu
 # unpacked anywhere and the .deb's /usr both work.
 if(NOT WIN32)
   file(RELATIVE_PATH QUARNEL_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+  string(REGEX REPLACE "/$" "" QUARNEL_PC_TO_PREFIX ${QUARNEL_PC_TO_PREFIX})
   configure_file(cmake/quarnel.pc.in ${PROJECT_BINARY_DIR}/quarnel.pc @ONLY)
   install(FILES ${PROJECT_BINARY_DIR}/quarnel.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 endif()

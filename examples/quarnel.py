@@ -53,7 +53,8 @@ def encode_path(path):
     if b"\0" in path:
         raise ValueError(f"path {path!r} contains a NUL byte")
     if len(path) > PATH_BYTES:
-        raise ValueError(f"path is {len(path)} bytes, more than the {PATH_BYTES} a job record holds: {path!r}")
+        raise ValueError(f"path is {len(path)} bytes, more than the {PATH_BYTES} a job record holds: "
+                         f"{path.decode(errors='replace')}")
     return path
 
 
@@ -119,7 +120,7 @@ def main(argv=None):
         parser.exit(2, f"{parser.prog}: error: {error}\n")
     # A destination the call wrote exists with a new time or size; an older
     # file the call did not touch keeps both. Starting Python takes longer
-    # than any file system's clock tick, so a file written by an earlier
+    # than a clock tick of the usual file systems, so a file written by an earlier
     # run always has an earlier time.
     unwritten = [dst for dst, old in before.items() if _stamp(dst) is None or _stamp(dst) == old]
     for dst in unwritten:

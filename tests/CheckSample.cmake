@@ -1,17 +1,46 @@
-# The example host with no arguments converts the bundled sample and says where
-# the result went; the result is the committed normal map.
-# EMULATOR runs a cross-built host (Wine); PRINTED is the output path as the
-# host spells it, when that differs from OUTPUT.
+# The example hosts convert the bundled sample to the committed normal map.
+# CONVERT is the host ('|' between the words of a command); EMULATOR runs a
+# cross-built one (Wine). Without ARGS the host converts the sample by itself
+# and says where the result went (PRINTED, the output path as the host
+# spells it, when that differs from OUTPUT); ARGS ('|'-separated) are given
+# to it instead. With OUT_DIR, quarnel-convert's --out-dir form is checked too.
+string(REPLACE "|" ";" CONVERT "${CONVERT}")
+string(REPLACE "|" ";" ARGS "${ARGS}")
 if(NOT DEFINED PRINTED)
   set(PRINTED ${OUTPUT})
 endif()
+function(expect_expected file)
+  file(SHA256 ${file} got)
+  file(SHA256 ${EXPECTED} want)
+  if(NOT got STREQUAL want)
+    message(FATAL_ERROR "${file} differs from ${EXPECTED}")
+  endif()
+endfunction()
+
 file(REMOVE ${OUTPUT})
-execute_process(COMMAND ${EMULATOR} ${CONVERT} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
-if(NOT rc EQUAL 0 OR NOT out MATCHES "written to ${PRINTED}")
-  message(FATAL_ERROR "quarnel-convert failed (${rc}): ${out}")
+execute_process(COMMAND ${EMULATOR} ${CONVERT} ${ARGS} OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0 OR (NOT ARGS AND NOT out MATCHES "written to ${PRINTED}"))
+  message(FATAL_ERROR "${CONVERT} failed (${rc}): ${out}${err}")
 endif()
-file(SHA256 ${OUTPUT} got)
-file(SHA256 ${EXPECTED} want)
-if(NOT got STREQUAL want)
-  message(FATAL_ERROR "${OUTPUT} differs from ${EXPECTED}")
+expect_expected(${OUTPUT})
+
+if(NOT DEFINED OUT_DIR)
+  return()
+endif()
+# A missing source fails the run and leaves its destination's older file as
+# it was; the next source is still converted.
+file(REMOVE_RECURSE ${OUT_DIR})
+file(WRITE ${OUT_DIR}/missing_n.tga "older")
+execute_process(COMMAND ${EMULATOR} ${CONVERT} --texel-size 0.0625 --out-dir ${OUT_DIR} ${OUT_DIR}/missing.tga
+  ${SAMPLE} OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
+file(READ ${OUT_DIR}/missing_n.tga older)
+if(NOT rc EQUAL 1 OR NOT out MATCHES "^\\[1/2\\] [^\n]*missing.tga\n\\[2/2\\] [^\n]*height.tga\n$"
+   OR NOT err MATCHES "missing_n.tga was not written" OR NOT older STREQUAL "older")
+  message(FATAL_ERROR "--out-dir with a missing source (${rc}): ${out}${err}")
+endif()
+expect_expected(${OUT_DIR}/height_n.tga)
+# Written again at once, the same destination counts as written.
+execute_process(COMMAND ${EMULATOR} ${CONVERT} --out-dir ${OUT_DIR} ${SAMPLE} RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "--out-dir over its own output failed (${rc})")
 endif()
