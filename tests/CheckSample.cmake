@@ -47,16 +47,24 @@ expect_expected(${OUTPUT})
 if(NOT DEFINED OUT_DIR)
   return()
 endif()
-# A missing source fails the run and leaves its destination's older file as
-# it was; the next source is still converted.
+# A missing source and one the module refuses fail the run and leave the
+# older files of their destinations as they were, the refused one's of the
+# very size the module would write; the sample is still converted.
 file(REMOVE_RECURSE ${OUT_DIR})
-file(WRITE ${OUT_DIR}/missing_n.tga "older")
+file(MAKE_DIRECTORY ${OUT_DIR})
+# 32 bits a pixel, 257 x 257, a one-byte ID field: no zero byte to write.
+string(ASCII 1 3 2 1 1 1 1 1 1 1 1 1 1 1 1 1 32 8 1 refused)
+file(WRITE ${OUT_DIR}/refused.tga "${refused}")
+math(EXPR size "18 + 1 + 3 * 257 * 257")
+string(REPEAT "o" ${size} older)
+file(WRITE ${OUT_DIR}/refused_n.tga "${older}")
 execute_process(COMMAND ${EMULATOR} ${CONVERT} --texel-size 0.0625 --out-dir ${OUT_DIR} ${OUT_DIR}/missing.tga
-  ${SAMPLE} OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
-file(READ ${OUT_DIR}/missing_n.tga older)
-if(NOT rc EQUAL 1 OR NOT out MATCHES "^\\[1/2\\] [^\n]*missing.tga\n\\[2/2\\] [^\n]*height.tga\n$"
-   OR NOT err MATCHES "missing_n.tga was not written" OR NOT older STREQUAL "older")
-  message(FATAL_ERROR "--out-dir with a missing source (${rc}): ${out}${err}")
+  ${OUT_DIR}/refused.tga ${SAMPLE} OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
+file(READ ${OUT_DIR}/refused_n.tga after)
+if(NOT rc EQUAL 1 OR NOT out MATCHES "^\\[1/3\\] [^\n]*missing.tga\r?\n\\[2/3\\] [^\n]*refused.tga\r?\n\\[3/3\\] [^\n]*height.tga\r?\n$"
+   OR NOT err MATCHES "missing_n.tga was not written.*refused_n.tga was not written"
+   OR EXISTS ${OUT_DIR}/missing_n.tga OR NOT after STREQUAL older)
+  message(FATAL_ERROR "--out-dir with failing sources (${rc}): ${out}${err}")
 endif()
 expect_expected(${OUT_DIR}/height_n.tga)
 # Written again at once, the same destination counts as written.

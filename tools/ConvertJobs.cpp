@@ -34,10 +34,11 @@ unsigned ReadU16(const unsigned char* p)
 
 // The size of what the module writes for this source: header, ID field,
 // colour map and three bytes a pixel; -1 when the header cannot be read.
+// Only a plain file is opened: a FIFO would block (the module refuses it).
 long long ExpectedSize(const char* src)
 {
     unsigned char h[18];
-    std::FILE* f = std::fopen(src, "rb");
+    std::FILE* f = ReadFileStamp(src).regular ? std::fopen(src, "rb") : nullptr;
     if (f == nullptr)
         return -1;
     const bool ok = std::fread(h, 1, sizeof h, f) == sizeof h;

@@ -58,9 +58,10 @@ FileStamp ReadFileStamp(const char* path)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data))
-        return {false, 0, 0};
+        return {false, false, 0, 0};
     const std::uint64_t size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    return {true, Nanoseconds(data.ftLastWriteTime), size};
+    const bool regular = (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+    return {true, regular, Nanoseconds(data.ftLastWriteTime), size};
 }
 
 std::int64_t Now()
@@ -94,8 +95,8 @@ FileStamp ReadFileStamp(const char* path)
 {
     struct stat st;
     if (stat(path, &st) != 0)
-        return {false, 0, 0};
-    return {true, static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+        return {false, false, 0, 0};
+    return {true, S_ISREG(st.st_mode), static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
             static_cast<std::uint64_t>(st.st_size)};
 }
 

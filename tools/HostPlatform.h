@@ -18,6 +18,7 @@ CreateBumpMapsFn LoadCreateBumpMaps(const char* module);
 
 struct FileStamp {
     bool exists;
+    bool regular;  // a plain file, which reading cannot block on
     std::int64_t time;  // last write, in nanoseconds on the clock Now() reads
     std::uint64_t size;
 };
