@@ -5,9 +5,14 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+quietly() {
+  local out
+  out=$("$@" 2>&1) || { echo "$out"; return 1; }
+}
+
 echo "== release packages"
-cmake --build build --target package -- -j2 >/dev/null
+quietly cmake --build build --target package
 for arch in x64 x86; do
-  cmake --build --preset windows-$arch --target package >/dev/null
+  quietly cmake --build --preset windows-$arch --target package
 done
 ls -l build/*.tar.gz build/*.deb build-windows-*/*.zip
