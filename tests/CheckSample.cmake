@@ -4,26 +4,6 @@
 # and says where the result went (PRINTED, the output path as the host
 # spells it, when that differs from OUTPUT); ARGS ('|'-separated) are given
 # to it instead. With OUT_DIR, quarnel-convert's --out-dir form is checked too.
-# With PACKAGE_CONFIG, the host is the one in the ZIP that CPACK makes from
-# it, unpacked into WORK_DIR once the ZIP is found to hold what a user needs.
-if(DEFINED PACKAGE_CONFIG)
-  file(REMOVE_RECURSE ${WORK_DIR})
-  execute_process(COMMAND ${CPACK} -G ZIP --config ${PACKAGE_CONFIG} -B ${WORK_DIR} RESULT_VARIABLE rc
-    OUTPUT_VARIABLE out ERROR_VARIABLE out)
-  file(GLOB zip ${WORK_DIR}/*.zip)
-  if(NOT rc EQUAL 0 OR NOT zip)
-    message(FATAL_ERROR "cpack failed (${rc}): ${out}")
-  endif()
-  file(ARCHIVE_EXTRACT INPUT ${zip} DESTINATION ${WORK_DIR}/unpacked)
-  file(GLOB root ${WORK_DIR}/unpacked/*)
-  foreach(f bin/Quarnel.dll bin/quarnel-convert.exe bin/quarnel.py lib/Quarnel.lib include/Quarnel.h
-      lib/cmake/Quarnel/QuarnelConfig.cmake lib/cmake/Quarnel/QuarnelConfigVersion.cmake LICENSE README.txt)
-    if(NOT EXISTS ${root}/${f})
-      message(FATAL_ERROR "${zip} has no ${f}")
-    endif()
-  endforeach()
-  set(CONVERT ${root}/bin/quarnel-convert.exe)
-endif()
 string(REPLACE "|" ";" CONVERT "${CONVERT}")
 string(REPLACE "|" ";" ARGS "${ARGS}")
 if(NOT DEFINED PRINTED)
