@@ -74,7 +74,10 @@ def load(library=None):
             if library is not None:
                 raise OSError(f"cannot load {library}: {error}") from None
             continue
-        create = module[EXPORT_NAME]
+        try:
+            create = module[EXPORT_NAME]
+        except AttributeError:
+            raise OSError(f"{candidate} has no export {EXPORT_NAME}") from None
         create.argtypes = [ctypes.POINTER(SCreateBumpMap), ctypes.c_int]
         create.restype = None
         return create
