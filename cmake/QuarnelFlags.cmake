@@ -1,12 +1,14 @@
 # Compiler and linker settings shared by every target of the project.
 
+# C++ only: a target's version resource goes to a resource compiler, which
+# takes none of these.
 function(quarnel_warnings target)
   if(MSVC)
-    target_compile_options(${target} PRIVATE /W4 $<$<BOOL:${QUARNEL_WERROR}>:/WX>)
+    set(options /W4 $<$<BOOL:${QUARNEL_WERROR}>:/WX>)
   else()
-    target_compile_options(${target} PRIVATE -Wall -Wextra -Wshadow -Wconversion
-      $<$<BOOL:${QUARNEL_WERROR}>:-Werror>)
+    set(options -Wall -Wextra -Wshadow -Wconversion $<$<BOOL:${QUARNEL_WERROR}>:-Werror>)
   endif()
+  target_compile_options(${target} PRIVATE "$<$<COMPILE_LANGUAGE:CXX>:${options}>")
 endfunction()
 
 # Floating point is part of the output: every byte of a normal map depends on
