@@ -81,6 +81,17 @@ inline std::vector<std::string> RunJobs(std::vector<SCreateBumpMap> jobs)
 
 int OpenDescriptorCount();
 
+// The names in a folder, sorted; a job must leave no temporary file behind.
+std::vector<std::string> FolderNames(const std::string& dir);
+
+// Runs fn in a forked child with standard error captured: its wait status
+// (fn's return value is the exit code) and the messages it showed.
+struct SChild {
+    int status;
+    std::vector<std::string> messages;
+};
+SChild RunInChild(const std::function<int()>& fn);
+
 }  // namespace testsupport
 
 #endif
