@@ -29,6 +29,22 @@ struct SDestination {
     char temp[512 + 32];
 };
 
+// Puts path + ".quarnel-XXXXXXXXXXXX.tmp" into temp (sizeof temp), the 12
+// letters mixed from seed. Callers seed with what tells threads and processes
+// apart (their ids, the clock, the attempt); an exclusive create is what
+// makes the file theirs when two names meet all the same.
+inline void TempPath(const char* path, std::uint64_t seed, char* temp, std::size_t size)
+{
+    std::uint64_t x = (seed ^ (seed >> 30)) * 0xBF58476D1CE4E5B9u;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBu;
+    x ^= x >> 31;
+    char letters[13];
+    for (int i = 0; i < 12; ++i, x >>= 5)
+        letters[i] = "abcdefghijklmnopqrstuvwxyz234567"[x & 31];
+    letters[12] = '\0';
+    std::snprintf(temp, size, "%s.quarnel-%s.tmp", path, letters);
+}
+
 // Opens the destination at path for writing in binary mode, without waiting
 // for a reader if path is a FIFO. False, with nothing created, when it can be
 // opened neither way.

@@ -54,34 +54,25 @@ std::FILE* OpenSourceFile(const char* path, std::uint64_t* size)
 
 namespace {
 
-// Puts path + ".quarnel-XXXXXXXXXXXX.tmp" into temp. Threads and processes
-// start from different letters (process and thread ids, the clock) so they
-// seldom meet; O_EXCL is what makes the file ours when they do.
-void TempName(const char* path, unsigned attempt, char* temp, std::size_t size)
+// Process and thread ids and the clock, so threads and processes seldom
+// meet on a name.
+std::uint64_t TempSeed(unsigned attempt)
 {
     const pthread_t self = pthread_self();
     std::uint64_t thread = 0;
     std::memcpy(&thread, &self, sizeof self < sizeof thread ? sizeof self : sizeof thread);
     timespec now = {0, 0};
     clock_gettime(CLOCK_REALTIME, &now);
-    std::uint64_t x = (static_cast<std::uint64_t>(getpid()) << 32) ^ thread * 0x9E3779B97F4A7C15u ^
-                      static_cast<std::uint64_t>(now.tv_nsec) ^ (static_cast<std::uint64_t>(now.tv_sec) << 30) ^
-                      attempt * 0xD6E8FEB86659FD93u;
-    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9u;
-    x = (x ^ (x >> 27)) * 0x94D049BB133111EBu;
-    x ^= x >> 31;
-    char letters[13];
-    for (int i = 0; i < 12; ++i, x >>= 5)
-        letters[i] = "abcdefghijklmnopqrstuvwxyz234567"[x & 31];
-    letters[12] = '\0';
-    std::snprintf(temp, size, "%s.quarnel-%s.tmp", path, letters);
+    return (static_cast<std::uint64_t>(getpid()) << 32) ^ thread * 0x9E3779B97F4A7C15u ^
+           static_cast<std::uint64_t>(now.tv_nsec) ^ (static_cast<std::uint64_t>(now.tv_sec) << 30) ^
+           attempt * 0xD6E8FEB86659FD93u;
 }
 
 // A new file of our own beside path, or -1 where the folder refuses one.
 int CreateTemp(const char* path, mode_t mode, SDestination* dst)
 {
     for (unsigned attempt = 0; attempt < 64; ++attempt) {
-        TempName(path, attempt, dst->temp, sizeof dst->temp);
+        TempPath(path, TempSeed(attempt), dst->temp, sizeof dst->temp);
         const int fd = open(dst->temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST)
             return fd;
