@@ -76,13 +76,13 @@ std::uint64_t TempSeed(unsigned attempt)
            static_cast<std::uint64_t>(now.QuadPart) ^ attempt * 0xD6E8FEB86659FD93u;
 }
 
-// Opens an existing destination without changing it, to learn what it is. It
-// asks for the DELETE access a rename over it needs, so a file that another
-// program holds open without letting it be replaced does not open here.
+// Opens an existing destination without changing it, to learn what it is.
+// Unshared: a rename cannot replace a file another program holds open, even
+// one that lets it be deleted, so such a file does not open here and is
+// written directly, as far as that program's sharing allows.
 HANDLE ProbeDestination(const char* path)
 {
-    return CreateFileA(path, GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                       OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    return CreateFileA(path, GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
 // A new file of our own beside path, or INVALID_HANDLE_VALUE where the
