@@ -82,11 +82,12 @@ int CreateTemp(const char* path, mode_t mode, SDestination* dst)
 
 // The replacement keeps what the old file's name meant besides its bytes: its
 // permission bits, owner and group. Where the owner cannot be kept (another
-// user's file we may write), the file is written directly instead.
-bool KeepOwnership(int fd, const struct stat& old)
+// user's file we may write), or the old file is mounted over the name from
+// another file system (which no rename replaces), it is written directly.
+bool TakeOver(int fd, const struct stat& old)
 {
     struct stat mine;
-    if (fstat(fd, &mine) != 0)
+    if (fstat(fd, &mine) != 0 || mine.st_dev != old.st_dev)
         return false;
     if ((mine.st_uid != old.st_uid || mine.st_gid != old.st_gid) && fchown(fd, old.st_uid, old.st_gid) != 0)
         return false;
@@ -121,7 +122,7 @@ bool OpenDestination(const char* path, SDestination* dst)
     if (replace) {
         // A new file gets what "wb" would give it: 0666 less the umask.
         const int temp = CreateTemp(path, fd >= 0 ? 0600 : 0666, dst);
-        if (temp >= 0 && (fd < 0 || KeepOwnership(temp, old))) {
+        if (temp >= 0 && (fd < 0 || TakeOver(temp, old))) {
             if (fd >= 0)
                 close(fd);
             dst->f = ToStream(temp, "wb");
