@@ -191,8 +191,9 @@ TEST(Job, FailedWriteIsReported)
     TempDir tmp;
     const std::string src = tmp.Path("src.tga"), after = tmp.Path("after.tga");
     WriteFile(src, RandomTga(64, 64, 6));
+    const std::string full = Device(tmp, "full");
     // The batch goes on after the failure.
-    EXPECT_EQ(RunJobs({Job(src, "/dev/full"), Job(src, after)}), Strings{"Cant write '/dev/full'"});
+    EXPECT_EQ(RunJobs({Job(src, full), Job(src, after)}), Strings{"Cant write " + Quote(full)});
     EXPECT_EQ(ReadFile(after), reference::ConvertFile(ReadFile(src), 1.0f));
 }
 
@@ -339,7 +340,7 @@ TEST(Job, NoDescriptorOutlivesAJob)
     const int before = OpenDescriptorCount();
     const Strings messages = RunJobs({Job(src, dst), Job(bad, dst), Job(shortFile, dst),
                                   Job(tmp.Path("missing"), dst), Job(src, tmp.Path("no/dst")),
-                                  Job(src, "/dev/full"), Job(src, src)});
+                                  Job(src, Device(tmp, "full")), Job(src, src)});
     EXPECT_EQ(messages.size(), 5u);
     EXPECT_EQ(OpenDescriptorCount(), before);
 }
@@ -712,7 +713,7 @@ TEST(Job, DestinationsKeepWhatTheirNamesMean)
              EXPECT_EQ(streamed, map);
              EXPECT_TRUE(S_ISFIFO(mode(p)));
          }},
-        {"/dev/null", "/dev/null", [](const std::string&) {},
+        {"/dev/null", Device(tmp, "null"), [](const std::string&) {},
          [&](const std::string& p) { EXPECT_TRUE(S_ISCHR(mode(p))); }},
     };
     for (const auto& t : cases) {
@@ -737,6 +738,7 @@ TEST(Job, ConcurrentCallsGiveEveryByteAndMessage)
     constexpr int kThreads = 4, kRounds = 8;
     TempDir tmp;
     const std::string missing = tmp.Path("missing.tga"), bad = tmp.Path("bad.tga"), shared = tmp.Path("shared.tga");
+    const std::string full = Device(tmp, "full");
     Bytes badHeader = RandomTga(6, 5, 29);
     badHeader[16] = 32;
     WriteFile(bad, badHeader);
@@ -750,11 +752,11 @@ TEST(Job, ConcurrentCallsGiveEveryByteAndMessage)
         maps.push_back(reference::ConvertFile(source, 0.5f + static_cast<float>(i)));
         batches.push_back({Job(src, tmp.Path("dst" + n), 0.5f + static_cast<float>(i)), Job(missing, tmp.Path("m" + n)),
                            Job(bad, tmp.Path("b" + n)), Job(src, shared, 0.5f + static_cast<float>(i)),
-                           Job(src, "/dev/full")});
+                           Job(src, full)});
         for (int r = 0; r < kRounds; ++r)
             expected.insert(expected.end(), {"Cant open " + Quote(missing) + " for reading",
                                              Quote(bad) + " tgaHeader.pixsize!=24 (pixsize==32)",
-                                             "Cant write '/dev/full'"});
+                                             "Cant write " + Quote(full)});
     }
     Strings messages = Messages(CaptureStderr([&] {
         std::vector<std::thread> threads;

@@ -182,6 +182,21 @@ int OpenDescriptorCount()
     return count - 1;  // the directory stream's own descriptor
 }
 
+std::string Device(const TempDir& tmp, const std::string& name)
+{
+    const std::string system = "/dev/" + name, own = tmp.Path(name);
+    struct stat st;
+    if (stat(system.c_str(), &st) != 0 || mknod(own.c_str(), S_IFCHR | 0666, st.st_rdev) != 0)
+        return system;
+    const int fd = open(own.c_str(), O_WRONLY | O_CLOEXEC);  // fails on a nodev mount
+    if (fd < 0) {
+        unlink(own.c_str());
+        return system;
+    }
+    close(fd);
+    return own;
+}
+
 std::vector<std::string> FolderNames(const std::string& dir)
 {
     std::vector<std::string> names;
