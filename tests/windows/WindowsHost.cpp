@@ -321,6 +321,12 @@ void ConversionCases(STally& tally, const SHost& host, const TempDir& tmp)
         ExpectConverted(c, path, source, 1.0f);
         c.Expect(TemporaryFilesIn(tmp.dir) == 0, "a temporary file was left");
     });
+    tally.Run("the NUL device as destination takes the map", [&](SCase& c) {
+        STgaFields f;
+        const std::string src = tmp.Path("to-nul.tga");
+        WriteFile(src, RandomTga(f, 51));
+        ExpectMessages(c, host.Run({Job(src, "NUL")}), {});
+    });
 }
 
 // A destination another program holds open cannot be replaced by a rename:
