@@ -19,11 +19,23 @@
 //     byte 0 = z, byte 1 = y, byte 2 = x, each as truncate(c * 127 + 128),
 //   so red carries x, green y and blue z; the flat normal is 255, 128, 128.
 //
-// Ownership
+// Writing
+//   An ordinary destination file (or a new one) is written as a temporary file
+//   beside it, <dstpath>.quarnel-<12 letters>.tmp, which replaces it in one
+//   rename once complete and on disk, keeping its permission bits and owner.
+//   After any failure, or the host being killed, the destination is its old
+//   file or the whole new map, never a torn one; a killed host may leave the
+//   temporary file. A symlink, a file with several hard links, a FIFO, a device
+//   and a file whose folder refuses a new file are written directly instead, so
+//   they keep their meaning; a failed write leaves those cut short.
+//
+// Ownership and threads
 //   The records belong to the host; the library only reads them and keeps no
 //   reference after the call. Everything a job opens or allocates is released
 //   before the job ends, whatever its outcome. The library keeps no state,
-//   reads no configuration and creates no threads.
+//   reads no configuration and creates no threads. Hosts may call
+//   CreateBumpMaps from several threads at once on different files; jobs that
+//   write one destination at once leave one of their maps whole.
 //
 // Failures
 //   The call returns nothing. A failed job is shown to the user as a modal
@@ -59,7 +71,7 @@
 // One job. 1028 bytes, no padding; hosts lay records out back to back.
 struct SCreateBumpMap {
     char srcpath[512];  // source TGA path, NUL-terminated, platform 8-bit charset
-    char dstpath[512];  // destination TGA path, NUL-terminated; created or truncated
+    char dstpath[512];  // destination TGA path, NUL-terminated; created or replaced
     // Horizontal distance between neighbouring height samples, in units where the
     // full height range (0..255) measures 1. Larger values give flatter normals;
     // 1.0 turns a full-range step between neighbours into a 45-degree slope.

@@ -95,7 +95,8 @@ TEST(Soak, ThousandMixedJobsLeaveDescriptorsAndHeapFlat)
     const std::string nowhere = tmp.Path("nowhere") + "/x.tga";
     kinds.push_back({tmp.Path("plain.tga"), nowhere, "Cant open " + quoted(nowhere) + " for writing", {}});
     kinds.push_back({tmp.Path("plain.tga"), folder, "Cant open " + quoted(folder) + " for writing", {}});
-    kinds.push_back({tmp.Path("plain.tga"), "/dev/full", "Cant write '/dev/full'", {}});
+    const std::string full = Device(tmp, "full");
+    kinds.push_back({tmp.Path("plain.tga"), full, "Cant write " + quoted(full), {}});
     kinds.push_back({"", "", "srcpath is not terminated within 512 bytes", {}, true});
 
     // One batch of records, every kind in turn, and the messages it must give.

@@ -29,6 +29,12 @@ struct SFile {
     }
 };
 
+// The destination while it is written; one never committed is dropped.
+struct SOutputFile {
+    SDestination d = {nullptr, {'\0'}};
+    ~SOutputFile() { DiscardDestination(&d); }
+};
+
 struct SBuffer {
     std::uint8_t* data = nullptr;
     ~SBuffer() { std::free(data); }
@@ -80,7 +86,8 @@ bool WriteFully(std::FILE* f, const std::uint8_t* data, std::uint64_t size)
 
 // What goes into the destination, for WriteOutput.
 struct SOutput {
-    SFile* dst;
+    SDestination* dst;
+    const char* dstpath;
     const std::uint8_t* header;
     const std::uint8_t* prefix;
     std::uint64_t prefixSize;
@@ -88,16 +95,16 @@ struct SOutput {
     std::uint64_t pixelBytes;
 };
 
-// Writes and closes the destination; true if every byte reached it.
+// Writes the destination and puts it in place; true if every byte reached it.
 bool WriteOutput(void* context)
 {
     const SOutput& o = *static_cast<const SOutput*>(context);
     const bool written = WriteFully(o.dst->f, o.header, kTgaHeaderSize) &&
                          WriteFully(o.dst->f, o.prefix, o.prefixSize) &&
-                         WriteFully(o.dst->f, o.normals, o.pixelBytes) && std::fflush(o.dst->f) == 0;
-    // Close even after a failed write; a full disk often shows only here.
-    const bool closed = o.dst->Close();
-    return written && closed;
+                         WriteFully(o.dst->f, o.normals, o.pixelBytes);
+    if (!written)
+        DiscardDestination(o.dst);
+    return written && CommitDestination(o.dst, o.dstpath);
 }
 
 // Reports the first header field the library cannot handle; true if all pass.
@@ -203,13 +210,12 @@ void CreateBumpMap(const SCreateBumpMap& map)
     ComputeHeights(pixels.data, heights.data, width, height);
     ComputeNormals(heights.data, normals.data, width, height, map.texelsize);
 
-    SFile dst;
-    dst.f = OpenDestinationFile(dstpath);
-    if (dst.f == nullptr) {
+    SOutputFile dst;
+    if (!OpenDestination(dstpath, &dst.d)) {
         ReportError("Cant open '%s' for writing", dstpath);
         return;
     }
-    SOutput output = {&dst, tgaHeader.bytes, prefix.data, prefixSize, normals.data, pixelBytes};
-    if (!WithoutBrokenPipeSignal(WriteOutput, &output))
+    SOutput output = {&dst.d, dstpath, tgaHeader.bytes, prefix.data, prefixSize, normals.data, pixelBytes};
+    if (!WithoutWriteSignals(WriteOutput, &output))
         ReportError("Cant write '%s'", dstpath);
 }

@@ -16,9 +16,48 @@ void ShowErrorMessage(const char* text, const char* caption);
 // Sets *size to the file's length. Returns null when it cannot.
 std::FILE* OpenSourceFile(const char* path, std::uint64_t* size);
 
-// Opens path for writing in binary mode, creating or truncating it, like
-// fopen(path, "wb"), but without waiting for a reader if path is a FIFO.
-std::FILE* OpenDestinationFile(const char* path);
+// Where a job's output goes. Where the destination is an ordinary file (or
+// does not exist yet) the bytes go to a new temporary file beside it, which
+// replaces it in one rename once complete, so a failure or a killed host never
+// leaves a torn destination. Anything whose meaning a rename would change (a
+// symlink, a file with several hard links, a FIFO, a device) or whose folder
+// refuses a temporary file is written directly, truncated as fopen "wb" does.
+struct SDestination {
+    std::FILE* f;
+    // The temporary file's path; empty when writing the destination directly.
+    // The destination's path, a dot, "quarnel-", 12 letters and ".tmp".
+    char temp[512 + 32];
+};
+
+// Puts path + ".quarnel-XXXXXXXXXXXX.tmp" into temp (sizeof temp), the 12
+// letters mixed from seed. Callers seed with what tells threads and processes
+// apart (their ids, the clock, the attempt); an exclusive create is what
+// makes the file theirs when two names meet all the same.
+inline void TempPath(const char* path, std::uint64_t seed, char* temp, std::size_t size)
+{
+    std::uint64_t x = (seed ^ (seed >> 30)) * 0xBF58476D1CE4E5B9u;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBu;
+    x ^= x >> 31;
+    char letters[13];
+    for (int i = 0; i < 12; ++i, x >>= 5)
+        letters[i] = "abcdefghijklmnopqrstuvwxyz234567"[x & 31];
+    letters[12] = '\0';
+    std::snprintf(temp, size, "%s.quarnel-%s.tmp", path, letters);
+}
+
+// Opens the destination at path for writing in binary mode, without waiting
+// for a reader if path is a FIFO. False, with nothing created, when it can be
+// opened neither way.
+bool OpenDestination(const char* path, SDestination* dst);
+
+// Flushes and closes what OpenDestination opened and, for a temporary file,
+// renames it over path. True if path now holds every byte written. On
+// failure the temporary file is removed and path is as it was before.
+bool CommitDestination(SDestination* dst, const char* path);
+
+// Closes what OpenDestination opened and removes a temporary file: the
+// destination is left as it was, or cut short where it was written directly.
+void DiscardDestination(SDestination* dst);
 
 // Memory for an image-sized buffer, released with std::free like malloc's.
 // Null when it cannot be had. Where the system allows, asks for large pages:
@@ -26,11 +65,12 @@ std::FILE* OpenDestinationFile(const char* path);
 // costs more per small page than the conversion's arithmetic.
 void* AllocateImageBuffer(std::size_t size);
 
-// Returns write(context), run with the signal a POSIX system raises when a
-// write finds its reader gone (SIGPIPE: a FIFO or pipe destination whose reader
-// has quit) held back for the calling thread. By default that signal ends the
-// process, and a failed job must not end the host: the write fails with EPIPE
-// instead. A signal raised in here is discarded; one already pending is left.
-bool WithoutBrokenPipeSignal(bool (*write)(void* context), void* context);
+// Returns write(context), run with the signals a POSIX system raises when a
+// write cannot go on held back for the calling thread: SIGPIPE (a FIFO or pipe
+// destination whose reader has quit) and SIGXFSZ (a file-size limit). By
+// default either ends the process, and a failed job must not end the host:
+// the write fails with EPIPE or EFBIG instead. A signal raised in here is
+// discarded; one already pending is left.
+bool WithoutWriteSignals(bool (*write)(void* context), void* context);
 
 #endif

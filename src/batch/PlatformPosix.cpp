@@ -1,10 +1,14 @@
 #include "Platform.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 
 #include <fcntl.h>
-#include <sys/mman.h>
+#include <pthread.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,12 +52,133 @@ std::FILE* OpenSourceFile(const char* path, std::uint64_t* size)
     return ToStream(fd, "rb");
 }
 
-std::FILE* OpenDestinationFile(const char* path)
+namespace {
+
+// Process and thread ids and the clock, so threads and processes seldom
+// meet on a name.
+std::uint64_t TempSeed(unsigned attempt)
 {
-    const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
+    const pthread_t self = pthread_self();
+    std::uint64_t thread = 0;
+    std::memcpy(&thread, &self, sizeof self < sizeof thread ? sizeof self : sizeof thread);
+    timespec now = {0, 0};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return (static_cast<std::uint64_t>(getpid()) << 32) ^ thread * 0x9E3779B97F4A7C15u ^
+           static_cast<std::uint64_t>(now.tv_nsec) ^ (static_cast<std::uint64_t>(now.tv_sec) << 30) ^
+           attempt * 0xD6E8FEB86659FD93u;
+}
+
+// A new file of our own beside path, or -1 where the folder refuses one.
+int CreateTemp(const char* path, mode_t mode, SDestination* dst)
+{
+    for (unsigned attempt = 0; attempt < 64; ++attempt) {
+        TempPath(path, TempSeed(attempt), dst->temp, sizeof dst->temp);
+        const int fd = open(dst->temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+// The replacement keeps what the old file's name meant besides its bytes: its
+// permission bits, owner and group. Where the owner cannot be kept (another
+// user's file we may write), or the old file is mounted over the name from
+// another file system (which no rename replaces), it is written directly.
+bool TakeOver(int fd, const struct stat& old)
+{
+    struct stat mine;
+    if (fstat(fd, &mine) != 0 || mine.st_dev != old.st_dev)
+        return false;
+    if ((mine.st_uid != old.st_uid || mine.st_gid != old.st_gid) && fchown(fd, old.st_uid, old.st_gid) != 0)
+        return false;
+    return fchmod(fd, old.st_mode & 07777) == 0;
+}
+
+// Whether path can name a file beside which a temporary one can be made: the
+// empty path and a folder's path (a trailing slash) cannot.
+bool NamesAFile(const char* path)
+{
+    const std::size_t n = std::strlen(path);
+    return n > 0 && path[n - 1] != '/';
+}
+
+}  // namespace
+
+bool OpenDestination(const char* path, SDestination* dst)
+{
+    dst->f = nullptr;
+    dst->temp[0] = '\0';
+    // Opened first without truncating or following a symlink: what it is
+    // decides how to write it, and a read-only file stays refused even though
+    // its folder would let a rename replace it. A FIFO keeps this one
+    // descriptor, so its reader never sees a writer come and go.
+    int fd = open(path, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat old;
+    if (fd >= 0 && fstat(fd, &old) != 0) {
+        close(fd);
+        return false;
+    }
+    const bool replace = fd >= 0 ? S_ISREG(old.st_mode) && old.st_nlink == 1 : errno == ENOENT && NamesAFile(path);
+    if (replace) {
+        // A new file gets what "wb" would give it: 0666 less the umask.
+        const int temp = CreateTemp(path, fd >= 0 ? 0600 : 0666, dst);
+        if (temp >= 0 && (fd < 0 || TakeOver(temp, old))) {
+            if (fd >= 0)
+                close(fd);
+            dst->f = ToStream(temp, "wb");
+            if (dst->f == nullptr) {
+                unlink(dst->temp);
+                dst->temp[0] = '\0';
+            }
+            return dst->f != nullptr;
+        }
+        if (temp >= 0) {
+            close(temp);
+            unlink(dst->temp);
+        }
+        dst->temp[0] = '\0';
+    }
     if (fd < 0)
-        return nullptr;
-    return ToStream(fd, "wb");
+        fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
+    else if (S_ISREG(old.st_mode) && ftruncate(fd, 0) != 0) {
+        close(fd);
+        return false;
+    }
+    if (fd < 0)
+        return false;
+    dst->f = ToStream(fd, "wb");
+    return dst->f != nullptr;
+}
+
+bool CommitDestination(SDestination* dst, const char* path)
+{
+    std::FILE* f = dst->f;
+    dst->f = nullptr;
+    const bool replacing = dst->temp[0] != '\0';
+    bool ok = std::fflush(f) == 0;
+    // On disk before the rename, so a power loss leaves the old file or the
+    // whole new one under the name, never an empty or partial one.
+    if (ok && replacing)
+        ok = fsync(fileno(f)) == 0;
+    // Closed even after a failed flush; a full disk often shows only here.
+    ok = std::fclose(f) == 0 && ok;
+    if (replacing) {
+        ok = ok && rename(dst->temp, path) == 0;
+        if (!ok)
+            unlink(dst->temp);
+        dst->temp[0] = '\0';
+    }
+    return ok;
+}
+
+void DiscardDestination(SDestination* dst)
+{
+    if (dst->f != nullptr)
+        std::fclose(dst->f);
+    dst->f = nullptr;
+    if (dst->temp[0] != '\0')
+        unlink(dst->temp);
+    dst->temp[0] = '\0';
 }
 
 void* AllocateImageBuffer(std::size_t size)
@@ -75,19 +200,29 @@ void* AllocateImageBuffer(std::size_t size)
     return std::malloc(size);
 }
 
-bool WithoutBrokenPipeSignal(bool (*write)(void* context), void* context)
+bool WithoutWriteSignals(bool (*write)(void* context), void* context)
 {
-    sigset_t pipeOnly, saved, pending;
-    sigemptyset(&pipeOnly);
-    sigaddset(&pipeOnly, SIGPIPE);
-    // A SIGPIPE pending before we start is the host's; only ours is discarded.
-    const bool hostPending = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
-    if (pthread_sigmask(SIG_BLOCK, &pipeOnly, &saved) != 0)
+    const int signals[] = {SIGPIPE, SIGXFSZ};
+    sigset_t held, saved, before, after;
+    sigemptyset(&held);
+    for (const int s : signals)
+        sigaddset(&held, s);
+    // A signal pending before we start is the host's; only ours is discarded.
+    if (sigpending(&before) != 0)
+        sigfillset(&before);
+    if (pthread_sigmask(SIG_BLOCK, &held, &saved) != 0)
         return write(context);
     const bool ok = write(context);
-    if (!hostPending && sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
-        const timespec now = {0, 0};
-        sigtimedwait(&pipeOnly, nullptr, &now);
+    if (sigpending(&after) == 0) {
+        for (const int s : signals) {
+            if (sigismember(&before, s) == 1 || sigismember(&after, s) != 1)
+                continue;
+            sigset_t one;
+            sigemptyset(&one);
+            sigaddset(&one, s);
+            const timespec now = {0, 0};
+            sigtimedwait(&one, nullptr, &now);
+        }
     }
     pthread_sigmask(SIG_SETMASK, &saved, nullptr);
     return ok;

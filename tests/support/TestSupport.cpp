@@ -3,10 +3,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <stdexcept>
@@ -24,22 +26,35 @@ TempDir::TempDir()
     dir = buf.data();
 }
 
-TempDir::~TempDir()
+namespace {
+
+// Tests make plain files, FIFOs and folders, some of them read-only.
+void RemoveTree(const std::string& dir)
 {
-    // Tests make plain files, FIFOs and at most one level of folders.
     if (DIR* d = opendir(dir.c_str())) {
         while (dirent* e = readdir(d)) {
             const std::string name = e->d_name;
             if (name == "." || name == "..")
                 continue;
-            const std::string path = Path(name);
-            chmod(path.c_str(), 0700);
-            if (std::remove(path.c_str()) != 0)
-                rmdir(path.c_str());
+            const std::string path = dir + "/" + name;
+            struct stat st;
+            if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+                chmod(path.c_str(), 0700);
+                RemoveTree(path);
+            } else {
+                unlink(path.c_str());
+            }
         }
         closedir(d);
     }
     rmdir(dir.c_str());
+}
+
+}  // namespace
+
+TempDir::~TempDir()
+{
+    RemoveTree(dir);
 }
 
 void WriteFile(const std::string& path, const Bytes& bytes)
@@ -165,6 +180,52 @@ int OpenDescriptorCount()
         closedir(d);
     }
     return count - 1;  // the directory stream's own descriptor
+}
+
+std::string Device(const TempDir& tmp, const std::string& name)
+{
+    const std::string system = "/dev/" + name, own = tmp.Path(name);
+    struct stat st;
+    if (stat(system.c_str(), &st) != 0 || mknod(own.c_str(), S_IFCHR | 0666, st.st_rdev) != 0)
+        return system;
+    const int fd = open(own.c_str(), O_WRONLY | O_CLOEXEC);  // fails on a nodev mount
+    if (fd < 0) {
+        unlink(own.c_str());
+        return system;
+    }
+    close(fd);
+    return own;
+}
+
+std::vector<std::string> FolderNames(const std::string& dir)
+{
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d))
+            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+                names.push_back(e->d_name);
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+SChild RunInChild(const std::function<int()>& fn)
+{
+    TempDir tmp;
+    const std::string path = tmp.Path("stderr");
+    std::fflush(stderr);
+    const pid_t pid = fork();
+    if (pid < 0)
+        throw std::runtime_error("fork failed");
+    if (pid == 0)
+        _exit(std::freopen(path.c_str(), "w", stderr) != nullptr ? fn() : 100);
+    SChild child = {0, {}};
+    if (waitpid(pid, &child.status, 0) != pid)
+        throw std::runtime_error("waitpid failed");
+    const Bytes text = ReadFile(path);
+    child.messages = Messages(std::string(text.begin(), text.end()));
+    return child;
 }
 
 }  // namespace testsupport

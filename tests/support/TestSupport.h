@@ -81,6 +81,22 @@ inline std::vector<std::string> RunJobs(std::vector<SCreateBumpMap> jobs)
 
 int OpenDescriptorCount();
 
+// A device node like /dev/<name> inside tmp where this user may make one
+// (root), else /dev/<name> itself: a job that wrongly replaced a device
+// destination would then replace the test's node, not the machine's.
+std::string Device(const TempDir& tmp, const std::string& name);
+
+// The names in a folder, sorted; a job must leave no temporary file behind.
+std::vector<std::string> FolderNames(const std::string& dir);
+
+// Runs fn in a forked child with standard error captured: its wait status
+// (fn's return value is the exit code) and the messages it showed.
+struct SChild {
+    int status;
+    std::vector<std::string> messages;
+};
+SChild RunInChild(const std::function<int()>& fn);
+
 }  // namespace testsupport
 
 #endif

@@ -7,7 +7,9 @@
 //   quarnel_windows_host [PATH-TO-Quarnel.dll]
 #include <windows.h>
 
+#include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -44,16 +46,77 @@ struct SMessageBox {
 };
 
 // MessageBoxA has no context argument, so the recorder reaches its list, and
-// what a case wants to look at while the box is up, here.
+// what a case wants to look at while the box is up, here. Calls from several
+// threads append under the lock.
 std::vector<SMessageBox> g_shown;
 std::function<void()> g_whileShown;
+SRWLOCK g_shownLock = SRWLOCK_INIT;
 
 int WINAPI RecordMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
 {
+    AcquireSRWLockExclusive(&g_shownLock);
     g_shown.push_back({owner, text != nullptr ? text : "(null)", caption != nullptr ? caption : "(null)", type});
+    ReleaseSRWLockExclusive(&g_shownLock);
     if (g_whileShown)
         g_whileShown();
     return IDOK;
+}
+
+// Files a job left beside its destinations: there must be none.
+int TemporaryFilesIn(const std::string& dir)
+{
+    int count = 0;
+    WIN32_FIND_DATAA entry;
+    const HANDLE find = FindFirstFileA((dir + "\\*.quarnel-*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do
+            ++count;
+        while (FindNextFileA(find, &entry));
+        FindClose(find);
+    }
+    return count;
+}
+
+// Another process holding a file open with the given sharing, until the
+// holder goes out of scope. The host runs itself with --hold.
+struct SHolder {
+    PROCESS_INFORMATION process = {};
+    SHolder(const SHolder&) = delete;
+    SHolder& operator=(const SHolder&) = delete;
+    SHolder(const std::string& path, DWORD share)
+    {
+        char exe[MAX_PATH];
+        const std::string event = "quarnel-hold-" + std::to_string(GetCurrentProcessId());
+        const HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, event.c_str());
+        std::string command = "host --hold " + std::to_string(share) + " \"" + path + "\" " + event;
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        if (GetModuleFileNameA(nullptr, exe, sizeof exe) == 0 ||
+            !CreateProcessA(exe, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process) ||
+            WaitForSingleObject(ready, 30000) != WAIT_OBJECT_0)
+            process.hProcess = nullptr;
+        CloseHandle(ready);
+    }
+    ~SHolder()
+    {
+        if (process.hProcess == nullptr)
+            return;
+        TerminateProcess(process.hProcess, 0);
+        WaitForSingleObject(process.hProcess, 30000);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+};
+
+// The holder's side: open, say so, wait to be ended.
+int Hold(DWORD share, const char* path, const char* event)
+{
+    const HANDLE file = CreateFileA(path, GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, event);
+    if (file == INVALID_HANDLE_VALUE || ready == nullptr || !SetEvent(ready))
+        return 1;
+    Sleep(INFINITE);
+    return 0;
 }
 
 // This process's handles to the file at path: how many, and how many of them
@@ -256,6 +319,110 @@ void ConversionCases(STally& tally, const SHost& host, const TempDir& tmp)
         WriteFile(path, source);
         ExpectMessages(c, host.Run({Job(path, path)}), {});
         ExpectConverted(c, path, source, 1.0f);
+        c.Expect(TemporaryFilesIn(tmp.dir) == 0, "a temporary file was left");
+    });
+    tally.Run("the NUL device as destination takes the map", [&](SCase& c) {
+        STgaFields f;
+        const std::string src = tmp.Path("to-nul.tga");
+        WriteFile(src, RandomTga(f, 51));
+        ExpectMessages(c, host.Run({Job(src, "NUL")}), {});
+    });
+}
+
+// A destination another program holds open cannot be replaced by a rename:
+// it is written directly where that program shares writing, else refused and
+// kept.
+void HeldDestinationCases(STally& tally, const SHost& host, const TempDir& tmp)
+{
+    STgaFields f;
+    const Bytes source = RandomTga(f, 70), keep = {'k', 'e', 'e', 'p'};
+    const std::string src = tmp.Path("held-src.tga"), dst = tmp.Path("held.tga");
+    WriteFile(src, source);
+    struct SHeld {
+        const char* name;
+        DWORD share;
+        bool written;
+    };
+    const SHeld cases[] = {
+        {"a destination held open with read and write shared is written", FILE_SHARE_READ | FILE_SHARE_WRITE, true},
+        {"a destination held open exclusively is refused and kept", 0, false},
+        {"a destination held open with deletion shared too is written",
+         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true},
+    };
+    for (const SHeld& t : cases) {
+        tally.Run(t.name, [&](SCase& c) {
+            c.Expect(WriteFile(dst, keep), "cannot write the destination");
+            std::vector<SMessageBox> shown;
+            {
+                SHolder holder(dst, t.share);
+                c.Expect(holder.process.hProcess != nullptr, "the holder did not start");
+                shown = host.Run({Job(src, dst)});
+            }
+            ExpectMessages(c, shown, t.written ? std::vector<std::string>{}
+                                               : std::vector<std::string>{"Cant open " + Quote(dst) + " for writing"});
+            if (t.written)
+                ExpectConverted(c, dst, source, 1.0f);
+            else
+                c.Expect(ReadFile(dst) == keep, "the destination was touched");
+            c.Expect(TemporaryFilesIn(tmp.dir) == 0, "a temporary file was left");
+        });
+    }
+}
+
+// The library keeps no state: threads calling it at once on files of their
+// own get every byte and every message one thread alone would.
+struct SThreadBatch {
+    const SHost* host;
+    std::vector<SCreateBumpMap> jobs;
+};
+
+DWORD WINAPI RunBatchRounds(void* context)
+{
+    SThreadBatch& batch = *static_cast<SThreadBatch*>(context);
+    for (int round = 0; round < 8; ++round)
+        batch.host->create(batch.jobs.data(), static_cast<int>(batch.jobs.size()));
+    return 0;
+}
+
+void ConcurrentCases(STally& tally, const SHost& host, const TempDir& tmp)
+{
+    tally.Run("four threads at once give every byte and message", [&](SCase& c) {
+        const std::string missing = tmp.Path("missing.tga"), bad = tmp.Path("bad-thread.tga");
+        STgaFields badFields;
+        badFields.pixsize = 32;
+        WriteFile(bad, RandomTga(badFields, 80));
+        std::vector<SThreadBatch> batches(4);
+        std::vector<Bytes> sources;
+        std::vector<std::string> expected;
+        for (std::size_t i = 0; i < batches.size(); ++i) {
+            const std::string n = std::to_string(i), src = tmp.Path("thread-src" + n + ".tga");
+            STgaFields f;
+            f.width = 200 + static_cast<int>(i);
+            f.height = 150;
+            sources.push_back(RandomTga(f, 81 + static_cast<std::uint32_t>(i)));
+            WriteFile(src, sources.back());
+            batches[i] = {&host, {Job(src, tmp.Path("thread-dst" + n + ".tga"), 0.5f + static_cast<float>(i)),
+                                  Job(missing, tmp.Path("thread-m" + n + ".tga")),
+                                  Job(bad, tmp.Path("thread-b" + n + ".tga"))}};
+            for (int round = 0; round < 8; ++round)
+                expected.insert(expected.end(), {"Cant open " + Quote(missing) + " for reading",
+                                                 Quote(bad) + " tgaHeader.pixsize!=24 (pixsize==32)"});
+        }
+        g_shown.clear();
+        std::vector<HANDLE> threads;
+        for (auto& batch : batches)
+            threads.push_back(CreateThread(nullptr, 0, RunBatchRounds, &batch, 0, nullptr));
+        for (HANDLE t : threads) {
+            c.Expect(t != nullptr && WaitForSingleObject(t, 120000) == WAIT_OBJECT_0, "a thread did not finish");
+            CloseHandle(t);
+        }
+        std::vector<SMessageBox> shown = g_shown;
+        std::sort(shown.begin(), shown.end(), [](const SMessageBox& a, const SMessageBox& b) { return a.text < b.text; });
+        std::sort(expected.begin(), expected.end());
+        ExpectMessages(c, shown, expected);
+        for (std::size_t i = 0; i < batches.size(); ++i)
+            ExpectConverted(c, batches[i].jobs[0].dstpath, sources[i], 0.5f + static_cast<float>(i));
+        c.Expect(TemporaryFilesIn(tmp.dir) == 0, "a temporary file was left");
     });
 }
 
@@ -482,6 +649,8 @@ void FaultCases(STally& tally, const SHost& host, const TempDir& tmp)
 
 int main(int argc, char** argv)
 {
+    if (argc == 5 && std::strcmp(argv[1], "--hold") == 0)
+        return Hold(static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10)), argv[3], argv[4]);
     const char* path = argc > 1 ? argv[1] : "Quarnel.dll";
     HMODULE module = LoadLibraryA(path);
     if (module == nullptr) {
@@ -521,6 +690,8 @@ int main(int argc, char** argv)
     const std::string share = "\\\\quarnel\\share";
     LongPathCases(tally, host, tmp, Exists(share) ? share + tmp.dir.substr(2) : "");
     FaultCases(tally, host, tmp);
+    HeldDestinationCases(tally, host, tmp);
+    ConcurrentCases(tally, host, tmp);
     for (const auto& name : tally.skipped)
         std::printf("skipped %s\n", name.c_str());
     std::printf("%d passed, %d failed\n", tally.passed, tally.failed);
