@@ -143,22 +143,20 @@ function(quarnel_normals_variants target)
   endif()
 endfunction()
 
-# Microsoft's compiler driver (cl, clang-cl): /arch per kernel file. SSE2 is
-# x64's baseline and, by quarnel_exact_float, the whole x86 build's.
+# Microsoft's compiler driver (cl, clang-cl): /arch per kernel file, on x64
+# and x86 alike; the compiler realigns the 4-byte-aligned x86 stack where a
+# function spills wider registers. SSE2 is x64's baseline and, by
+# quarnel_exact_float, the whole x86 build's.
 function(quarnel_msvc_normals_variants target)
   if(NOT CMAKE_CXX_COMPILER_ARCHITECTURE_ID MATCHES "^(x64|X86)$")
     return()
   endif()
   set(dir ${PROJECT_SOURCE_DIR}/src/normalmap)
-  target_sources(${target} PRIVATE ${dir}/ComputeNormalsSse2.cpp)
-  target_compile_definitions(${target} PRIVATE QUARNEL_NORMALS_SSE2)
-  if(CMAKE_CXX_COMPILER_ARCHITECTURE_ID STREQUAL "X86")
-    return()
-  endif()
-  target_sources(${target} PRIVATE ${dir}/ComputeNormalsAvx2.cpp ${dir}/ComputeNormalsAvx512.cpp)
+  target_sources(${target} PRIVATE ${dir}/ComputeNormalsSse2.cpp ${dir}/ComputeNormalsAvx2.cpp
+    ${dir}/ComputeNormalsAvx512.cpp)
   set_source_files_properties(${dir}/ComputeNormalsAvx2.cpp TARGET_DIRECTORY ${target}
     PROPERTIES COMPILE_OPTIONS "/arch:AVX2")
   set_source_files_properties(${dir}/ComputeNormalsAvx512.cpp TARGET_DIRECTORY ${target}
     PROPERTIES COMPILE_OPTIONS "/arch:AVX512")
-  target_compile_definitions(${target} PRIVATE QUARNEL_NORMALS_AVX2 QUARNEL_NORMALS_AVX512)
+  target_compile_definitions(${target} PRIVATE QUARNEL_NORMALS_SSE2 QUARNEL_NORMALS_AVX2 QUARNEL_NORMALS_AVX512)
 endfunction()
