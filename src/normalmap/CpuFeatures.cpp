@@ -70,7 +70,7 @@ SCpuid ReadCpuid()
 
 bool Has(const SCpuid& cpu, SCpuidBit feature)
 {
-    return (static_cast<unsigned>(cpu.regs[feature.leaf][feature.reg]) >> feature.bit & 1u) != 0;
+    return ((static_cast<unsigned>(cpu.regs[feature.leaf][feature.reg]) >> feature.bit) & 1u) != 0;
 }
 
 template <int N>
