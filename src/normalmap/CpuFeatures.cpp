@@ -26,7 +26,6 @@ struct SCpuidBit {
 };
 
 constexpr SCpuidBit kSse2{kLeaf1, 3, 26};
-constexpr SCpuidBit kFma{kLeaf1, 2, 12};
 constexpr SCpuidBit kMovbe{kLeaf1, 2, 22};
 constexpr SCpuidBit kPopcnt{kLeaf1, 2, 23};
 constexpr SCpuidBit kOsxsave{kLeaf1, 2, 27};
@@ -43,9 +42,9 @@ constexpr SCpuidBit kLzcnt{kLeafExt1, 2, 5};
 
 // /arch:AVX2 and /arch:AVX512 let the compiler use what came with those
 // processor generations (BMI shifts, LZCNT, MOVBE), so a kernel built with
-// them runs only where all of it is. FMA is among them but never emitted:
-// the build forbids contraction and a test disassembles the kernels.
-constexpr SCpuidBit kAvx2Kernel[] = {kAvx, kAvx2, kFma, kBmi1, kBmi2, kLzcnt, kMovbe, kPopcnt};
+// them runs only where all of it is. FMA came with them too, but the build
+// forbids contraction and a test disassembles the kernels: none is emitted.
+constexpr SCpuidBit kAvx2Kernel[] = {kAvx, kAvx2, kBmi1, kBmi2, kLzcnt, kMovbe, kPopcnt};
 constexpr SCpuidBit kAvx512Kernel[] = {kAvx512f, kAvx512dq, kAvx512cd, kAvx512bw, kAvx512vl};
 
 // Register state (XCR0) the operating system saves on a thread switch: the
