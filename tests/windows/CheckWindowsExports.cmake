@@ -83,4 +83,9 @@ if(MAP)
       message(FATAL_ERROR "NormalRow${kernel} is not in ${MAP}")
     endif()
   endforeach()
+  # Nor static initialisers: the library keeps no global state, and an entry
+  # point other than the C runtime's own (Wine's) would not run them.
+  if(map MATCHES "\\.CRT\\$XC")
+    message(FATAL_ERROR "${MAP} lists static initialisers (.CRT$XC*)")
+  endif()
 endif()
