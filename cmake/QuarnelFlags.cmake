@@ -1,14 +1,16 @@
 # Compiler and linker settings shared by every target of the project.
 
+# C++ only: a target's version resource goes to a resource compiler, which
+# takes none of these.
 function(quarnel_warnings target)
   if(MSVC)
     # clang-cl's /W4 is -Wall -Wextra; it takes the GCC-style rest as it is.
-    target_compile_options(${target} PRIVATE /W4 $<$<BOOL:${QUARNEL_WERROR}>:/WX>
-      $<$<CXX_COMPILER_ID:Clang>:-Wshadow -Wconversion>)
+    set(options /W4 $<$<BOOL:${QUARNEL_WERROR}>:/WX> $<$<CXX_COMPILER_ID:Clang>:-Wshadow>
+      $<$<CXX_COMPILER_ID:Clang>:-Wconversion>)
   else()
-    target_compile_options(${target} PRIVATE -Wall -Wextra -Wshadow -Wconversion
-      $<$<BOOL:${QUARNEL_WERROR}>:-Werror>)
+    set(options -Wall -Wextra -Wshadow -Wconversion $<$<BOOL:${QUARNEL_WERROR}>:-Werror>)
   endif()
+  target_compile_options(${target} PRIVATE "$<$<COMPILE_LANGUAGE:CXX>:${options}>")
 endfunction()
 
 # Floating point is part of the output: every byte of a normal map depends on

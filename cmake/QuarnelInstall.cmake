@@ -19,3 +19,21 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/QuarnelConfigVersion.cmak
   COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/QuarnelConfig.cmake ${PROJECT_BINARY_DIR}/QuarnelConfigVersion.cmake
   DESTINATION ${QUARNEL_CMAKE_DIR})
+
+# A pkg-config file that finds its prefix from where it lies, so an archive
+# unpacked anywhere and the .deb's /usr both work.
+if(NOT WIN32)
+  file(RELATIVE_PATH QUARNEL_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+  string(REGEX REPLACE "/$" "" QUARNEL_PC_TO_PREFIX ${QUARNEL_PC_TO_PREFIX})
+  configure_file(cmake/quarnel.pc.in ${PROJECT_BINARY_DIR}/quarnel.pc @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/quarnel.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+endif()
+
+# The Python host finds the module beside itself (bin/ on Windows) or in lib/.
+install(PROGRAMS examples/quarnel.py DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(WIN32)
+  install(FILES LICENSE DESTINATION .)
+  install(FILES docs/windows-package.txt DESTINATION . RENAME README.txt)
+else()
+  install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+endif()

@@ -20,13 +20,14 @@ find_path(QUARNEL_WINE_LIBDIR NAMES libucrtbase.a
   PATH_SUFFIXES ${QUARNEL_WINE_ARCH}-windows NO_DEFAULT_PATH REQUIRED)
 
 # Wine's C headers and the compiler's own (intrinsics), nothing from the
-# environment (/X). winnt.h defines some interlocked functions inline that are
+# environment (/X); WCHAR is wchar_t, as in Microsoft's SDK. winnt.h defines some interlocked functions inline that are
 # clang builtins (QUARNEL_WINE_INLINE_INTRINSICS); renamed, they stay out of
 # the way. No /GS: its cookie lives in Microsoft's static runtime, which Wine
 # does not have.
 string(JOIN " " flags --target=${QUARNEL_CLANG_CL_TARGET} /X /GS-
   "\"/imsvc${CMAKE_CURRENT_LIST_DIR}/msvc-stand-ins\""
-  "\"/imsvc${QUARNEL_WINE_INCLUDE}/msvcrt\"" "\"/imsvc${QUARNEL_WINE_INCLUDE}/windows\"")
+  "\"/imsvc${QUARNEL_WINE_INCLUDE}/msvcrt\"" "\"/imsvc${QUARNEL_WINE_INCLUDE}/windows\""
+  -DWINE_UNICODE_NATIVE)
 foreach(name IN LISTS QUARNEL_WINE_INLINE_INTRINSICS)
   string(APPEND flags " -D${name}=wine${name}")
 endforeach()

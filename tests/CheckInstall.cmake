@@ -1,18 +1,80 @@
-# Installs the build into a scratch prefix, builds a tiny host against it with
-# find_package(Quarnel) and runs that host.
+# Puts the build where a user gets it, builds a tiny host against it with
+# find_package(Quarnel) and, on Linux, with pkg-config, and runs the hosts,
+# the example host and the Python host from there. PACKAGE says how:
+#   install  cmake --install into a scratch prefix
+#   TGZ      the release archive, unpacked
+#   DEB      the .deb, unpacked with dpkg -x into a scratch root
+#   ZIP      the Windows archive, unpacked into WORK_DIR/prefix; its files are
+#            checked and the host configured with TOOLCHAIN
 file(REMOVE_RECURSE ${WORK_DIR})
-set(prefix ${WORK_DIR}/prefix)
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "${ARGN} failed:\n${out}")
   endif()
+  set(out "${out}" PARENT_SCOPE)
 endfunction()
-run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
-run(${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${WORK_DIR}/build -G ${GENERATOR}
-  -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release)
-run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
-run(${WORK_DIR}/build/consumer ${WORK_DIR}/out.tga)
-if(NOT EXISTS ${WORK_DIR}/out.tga)
-  message(FATAL_ERROR "the installed module wrote nothing")
+
+set(prefix ${WORK_DIR}/prefix)
+set(license share/doc/Quarnel/LICENSE)
+if(PACKAGE STREQUAL "install")
+  run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+else()
+  run(${CPACK} -G ${PACKAGE} --config ${BUILD_DIR}/CPackConfig.cmake -B ${WORK_DIR}/package)
+  file(GLOB package ${WORK_DIR}/package/*.tar.gz ${WORK_DIR}/package/*.deb ${WORK_DIR}/package/*.zip)
+  if(PACKAGE STREQUAL "DEB")
+    run(dpkg -x ${package} ${WORK_DIR}/root)
+    set(prefix ${WORK_DIR}/root/usr)
+  else()
+    file(ARCHIVE_EXTRACT INPUT ${package} DESTINATION ${WORK_DIR}/unpacked)
+    file(GLOB top ${WORK_DIR}/unpacked/Quarnel-${VERSION}-*)
+    file(RENAME ${top} ${prefix})
+  endif()
 endif()
+if(PACKAGE STREQUAL "ZIP")
+  set(license LICENSE)
+  foreach(f bin/Quarnel.dll bin/quarnel-convert.exe bin/quarnel.py lib/Quarnel.lib include/Quarnel.h
+      lib/cmake/Quarnel/QuarnelConfigVersion.cmake README.txt)
+    if(NOT EXISTS ${prefix}/${f})
+      message(FATAL_ERROR "${package} has no ${f}")
+    endif()
+  endforeach()
+endif()
+if(NOT EXISTS ${prefix}/${license})
+  message(FATAL_ERROR "no ${license} in ${prefix}")
+endif()
+
+if(PACKAGE STREQUAL "ZIP")
+  # Configured only: the package must load, match the version exactly and
+  # name files that are there. Quarnel.lib carries Microsoft's name for the
+  # function, which this compiler's call to CreateBumpMaps does not ask for.
+  # Quarnel_DIR, since the toolchain looks for packages under its own root only.
+  run(${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${WORK_DIR}/build -G ${GENERATOR} -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN}
+    -DQuarnel_DIR=${prefix}/lib/cmake/Quarnel -DCMAKE_BUILD_TYPE=Release -DQUARNEL_VERSION=${VERSION})
+  return()
+endif()
+
+run(${CMAKE_COMMAND} -E env PKG_CONFIG_LIBDIR=${prefix}/lib/pkgconfig
+  ${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${WORK_DIR}/build -G ${GENERATOR}
+  -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release -DQUARNEL_VERSION=${VERSION})
+run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
+foreach(host consumer consumer_pc)
+  run(${WORK_DIR}/build/${host} ${WORK_DIR}/${host}.tga)
+  if(NOT EXISTS ${WORK_DIR}/${host}.tga)
+    message(FATAL_ERROR "${host}: the module it linked wrote nothing")
+  endif()
+endforeach()
+
+run(${prefix}/bin/quarnel-convert --version)
+if(NOT out STREQUAL "quarnel-convert ${VERSION}\n")
+  message(FATAL_ERROR "quarnel-convert --version says: ${out}")
+endif()
+# Both hosts find the module on their own, from the folder they are in.
+run(${prefix}/bin/quarnel-convert --texel-size 0.0625 --out-dir ${WORK_DIR}/out ${SAMPLE})
+run(${PYTHON} ${prefix}/bin/quarnel.py --texel-size 0.0625 ${SAMPLE} ${WORK_DIR}/py.tga)
+foreach(result out/height_n.tga py.tga)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${WORK_DIR}/${result} ${EXPECTED} RESULT_VARIABLE differ)
+  if(differ)
+    message(FATAL_ERROR "${result} differs from ${EXPECTED}")
+  endif()
+endforeach()

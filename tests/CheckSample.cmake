@@ -1,17 +1,54 @@
-# The example host with no arguments converts the bundled sample and says where
-# the result went; the result is the committed normal map.
-# EMULATOR runs a cross-built host (Wine); PRINTED is the output path as the
-# host spells it, when that differs from OUTPUT.
+# The example hosts convert the bundled sample to the committed normal map.
+# CONVERT is the host ('|' between the words of a command); EMULATOR runs a
+# cross-built one (Wine). Without ARGS the host converts the sample by itself
+# and says where the result went (PRINTED, the output path as the host
+# spells it, when that differs from OUTPUT); ARGS ('|'-separated) are given
+# to it instead. With OUT_DIR, quarnel-convert's --out-dir form is checked too.
+string(REPLACE "|" ";" CONVERT "${CONVERT}")
+string(REPLACE "|" ";" ARGS "${ARGS}")
 if(NOT DEFINED PRINTED)
   set(PRINTED ${OUTPUT})
 endif()
+function(expect_expected file)
+  file(SHA256 ${file} got)
+  file(SHA256 ${EXPECTED} want)
+  if(NOT got STREQUAL want)
+    message(FATAL_ERROR "${file} differs from ${EXPECTED}")
+  endif()
+endfunction()
+
 file(REMOVE ${OUTPUT})
-execute_process(COMMAND ${EMULATOR} ${CONVERT} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
-if(NOT rc EQUAL 0 OR NOT out MATCHES "written to ${PRINTED}")
-  message(FATAL_ERROR "quarnel-convert failed (${rc}): ${out}")
+execute_process(COMMAND ${EMULATOR} ${CONVERT} ${ARGS} OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0 OR (NOT ARGS AND NOT out MATCHES "written to ${PRINTED}"))
+  message(FATAL_ERROR "${CONVERT} failed (${rc}): ${out}${err}")
 endif()
-file(SHA256 ${OUTPUT} got)
-file(SHA256 ${EXPECTED} want)
-if(NOT got STREQUAL want)
-  message(FATAL_ERROR "${OUTPUT} differs from ${EXPECTED}")
+expect_expected(${OUTPUT})
+
+if(NOT DEFINED OUT_DIR)
+  return()
+endif()
+# A missing source and one the module refuses fail the run and leave the
+# older files of their destinations as they were, the refused one's of the
+# very size the module would write; the sample is still converted.
+file(REMOVE_RECURSE ${OUT_DIR})
+file(MAKE_DIRECTORY ${OUT_DIR})
+# 32 bits a pixel, 257 x 257, a one-byte ID field: no zero byte to write.
+string(ASCII 1 3 2 1 1 1 1 1 1 1 1 1 1 1 1 1 32 8 1 refused)
+file(WRITE ${OUT_DIR}/refused.tga "${refused}")
+math(EXPR size "18 + 1 + 3 * 257 * 257")
+string(REPEAT "o" ${size} older)
+file(WRITE ${OUT_DIR}/refused_n.tga "${older}")
+execute_process(COMMAND ${EMULATOR} ${CONVERT} --texel-size 0.0625 --out-dir ${OUT_DIR} ${OUT_DIR}/missing.tga
+  ${OUT_DIR}/refused.tga ${SAMPLE} OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
+file(READ ${OUT_DIR}/refused_n.tga after)
+if(NOT rc EQUAL 1 OR NOT out MATCHES "^\\[1/3\\] [^\n]*missing.tga\r?\n\\[2/3\\] [^\n]*refused.tga\r?\n\\[3/3\\] [^\n]*height.tga\r?\n$"
+   OR NOT err MATCHES "missing_n.tga was not written.*refused_n.tga was not written"
+   OR EXISTS ${OUT_DIR}/missing_n.tga OR NOT after STREQUAL older)
+  message(FATAL_ERROR "--out-dir with failing sources (${rc}): ${out}${err}")
+endif()
+expect_expected(${OUT_DIR}/height_n.tga)
+# Written again at once, the same destination counts as written.
+execute_process(COMMAND ${EMULATOR} ${CONVERT} --out-dir ${OUT_DIR} ${SAMPLE} RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "--out-dir over its own output failed (${rc})")
 endif()

@@ -1,83 +1,33 @@
-// Example host: loads the Quarnel module at run time, as a real host does, and
-// makes one CreateBumpMaps call with one record per SRC DST pair.
+// Example host: loads the Quarnel module at run time, as a real host does.
 //
 //   quarnel-convert [--module PATH] [--texel-size S] SRC DST [SRC DST ...]
-//   quarnel-convert [--texel-size S] converts the bundled sample height map
-//                                    (texel size 1/16 unless given)
+//       one CreateBumpMaps call with one record per SRC DST pair
+//   quarnel-convert [--module PATH] [--texel-size S] --out-dir DIR SRC ...
+//       DIR/<name>_n.tga for each SRC, one call each; exit status 1 when any
+//       of them was not written
+//   quarnel-convert [--texel-size S]
+//       converts the bundled sample height map (texel size 1/16 unless given)
+//   quarnel-convert --version
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
-#include "Quarnel.h"
-
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
+#include "ConvertJobs.h"
+#include "HostPlatform.h"
 
 namespace {
 
 constexpr float kSampleTexelSize = 0.0625f;
 
-// The header's type, calling convention included (__cdecl on Windows).
-using CreateBumpMapsFn = decltype(&CreateBumpMaps);
-
-// The export's type-decorated name, as each platform's C++ compiler spells it.
-#if defined(_WIN32) && defined(_WIN64)
-constexpr const char* kModuleName = "Quarnel.dll";
-constexpr const char* kExportName = "?CreateBumpMaps@@YAXPEAUSCreateBumpMap@@H@Z";
-#elif defined(_WIN32)
-constexpr const char* kModuleName = "Quarnel.dll";
-constexpr const char* kExportName = "?CreateBumpMaps@@YAXPAUSCreateBumpMap@@H@Z";
-#else
-constexpr const char* kModuleName = "libQuarnel.so";
-constexpr const char* kExportName = "_Z14CreateBumpMapsP14SCreateBumpMapi";
-#endif
-
-// Returns the export or null after saying why. The module stays loaded until exit.
-CreateBumpMapsFn LoadCreateBumpMaps(const char* module)
-{
-#if defined(_WIN32)
-    HMODULE handle = LoadLibraryA(module);
-    if (handle == nullptr) {
-        std::fprintf(stderr, "quarnel-convert: cannot load %s (error %lu)\n", module, GetLastError());
-        return nullptr;
-    }
-    auto fn = reinterpret_cast<CreateBumpMapsFn>(
-        reinterpret_cast<void*>(GetProcAddress(handle, kExportName)));
-#else
-    void* handle = dlopen(module, RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) {
-        std::fprintf(stderr, "quarnel-convert: cannot load %s: %s\n", module, dlerror());
-        return nullptr;
-    }
-    auto fn = reinterpret_cast<CreateBumpMapsFn>(dlsym(handle, kExportName));
-#endif
-    if (fn == nullptr)
-        std::fprintf(stderr, "quarnel-convert: %s has no export %s\n", module, kExportName);
-    return fn;
-}
-
-bool SetPath(char (&field)[512], const char* path)
-{
-    const std::size_t len = std::strlen(path);
-    if (len >= sizeof field) {
-        std::fprintf(stderr, "quarnel-convert: path longer than %zu bytes: %s\n", sizeof field - 1, path);
-        return false;
-    }
-    std::memcpy(field, path, len + 1);
-    return true;
-}
-
 int Usage()
 {
     std::fprintf(stderr,
                  "usage: quarnel-convert [--module PATH] [--texel-size S] SRC DST [SRC DST ...]\n"
-                 "       quarnel-convert   (converts the bundled sample)\n");
+                 "       quarnel-convert [--module PATH] [--texel-size S] --out-dir DIR SRC ...\n"
+                 "       quarnel-convert   (converts the bundled sample)\n"
+                 "       quarnel-convert --version\n");
     return 2;
 }
 
@@ -86,12 +36,18 @@ int Usage()
 int main(int argc, char** argv)
 {
     const char* module = kModuleName;
+    const char* outDir = nullptr;
     float texelsize = 1.0f;
     bool texelsizeGiven = false;
     std::vector<const char*> paths;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--module") == 0 && i + 1 < argc) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("quarnel-convert %s\n", QUARNEL_VERSION);
+            return 0;
+        } else if (std::strcmp(argv[i], "--module") == 0 && i + 1 < argc) {
             module = argv[++i];
+        } else if (std::strcmp(argv[i], "--out-dir") == 0 && i + 1 < argc) {
+            outDir = argv[++i];
         } else if (std::strcmp(argv[i], "--texel-size") == 0 && i + 1 < argc) {
             char* end = nullptr;
             errno = 0;
@@ -105,6 +61,26 @@ int main(int argc, char** argv)
             paths.push_back(argv[i]);
         }
     }
+
+    std::vector<SCreateBumpMap> jobs;
+    if (outDir != nullptr) {
+        if (paths.empty())
+            return Usage();
+        if (!MakeDirJobs(outDir, paths, texelsize, jobs))
+            return 2;
+        if (!MakeDirectory(outDir)) {
+            std::fprintf(stderr, "quarnel-convert: cannot make the folder %s\n", outDir);
+            return 1;
+        }
+        const CreateBumpMapsFn createBumpMaps = LoadCreateBumpMaps(module);
+        if (createBumpMaps == nullptr)
+            return 1;
+        const int unwritten = RunDirJobs(createBumpMaps, jobs);
+        if (unwritten != 0)
+            std::fprintf(stderr, "quarnel-convert: %d of %zu not written\n", unwritten, jobs.size());
+        return unwritten != 0 ? 1 : 0;
+    }
+
     const bool sample = paths.empty();
     if (sample) {
         paths.push_back(QUARNEL_SAMPLE_SOURCE);
@@ -116,7 +92,7 @@ int main(int argc, char** argv)
     if (paths.size() % 2 != 0)
         return Usage();
 
-    std::vector<SCreateBumpMap> jobs(paths.size() / 2);
+    jobs.resize(paths.size() / 2);
     for (std::size_t j = 0; j < jobs.size(); ++j) {
         if (!SetPath(jobs[j].srcpath, paths[2 * j]) || !SetPath(jobs[j].dstpath, paths[2 * j + 1]))
             return 2;

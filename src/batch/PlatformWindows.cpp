@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cwchar>
 
 void ShowErrorMessage(const char* text, const char* caption)
 {
@@ -17,13 +18,97 @@ void ShowErrorMessage(const char* text, const char* caption)
 
 namespace {
 
-// Opens with CreateFileA rather than fopen: the C runtime's handles are
+// A path as the wide-character calls take it, in memory of its own.
+struct SWidePath {
+    wchar_t* text = nullptr;
+    SWidePath() = default;
+    SWidePath(const SWidePath&) = delete;
+    SWidePath& operator=(const SWidePath&) = delete;
+    ~SWidePath() { std::free(text); }
+};
+
+bool StartsWith(const wchar_t* text, const wchar_t* prefix)
+{
+    return std::wcsncmp(text, prefix, std::wcslen(prefix)) == 0;
+}
+
+// The 8-bit path in UTF-16, decoded with the code page the A functions use.
+wchar_t* Widen(const char* path)
+{
+    const UINT codePage = AreFileApisANSI() ? CP_ACP : CP_OEMCP;
+    const int length = MultiByteToWideChar(codePage, 0, path, -1, nullptr, 0);
+    if (length <= 0)
+        return nullptr;
+    auto* wide = static_cast<wchar_t*>(std::malloc(static_cast<std::size_t>(length) * sizeof(wchar_t)));
+    if (wide != nullptr && MultiByteToWideChar(codePage, 0, path, -1, wide, length) != length) {
+        std::free(wide);
+        return nullptr;
+    }
+    return wide;
+}
+
+// "\\?\C:\..." for a full path on a drive, "\\?\UNC\server\share\..." for one
+// on a share; null for any other form (a device, or one already prefixed).
+wchar_t* LongForm(const wchar_t* full)
+{
+    const bool device = StartsWith(full, L"\\\\?\\") || StartsWith(full, L"\\\\.\\");
+    const bool unc = StartsWith(full, L"\\\\") && !device;
+    const bool drive = full[0] != L'\0' && full[1] == L':' && full[2] == L'\\';
+    if (!unc && !drive)
+        return nullptr;
+    const wchar_t* prefix = unc ? L"\\\\?\\UNC" : L"\\\\?\\";
+    const wchar_t* rest = unc ? full + 1 : full;
+    const std::size_t length = std::wcslen(prefix) + std::wcslen(rest);
+    auto* text = static_cast<wchar_t*>(std::malloc((length + 1) * sizeof(wchar_t)));
+    if (text != nullptr) {
+        std::wcscpy(text, prefix);
+        std::wcscat(text, rest);
+    }
+    return text;
+}
+
+// The A functions refuse any path that reaches MAX_PATH (260) characters,
+// whatever the host's long-path setting, yet the record allows 511 bytes and
+// deep asset trees use them. Such a path is opened through the "\\?\" form of
+// its full path, good for 32,767 characters. That form skips the usual
+// normalisation, so GetFullPathNameW does it first: relative parts, "..",
+// forward slashes and UNC shares keep their meaning. Every shorter path goes
+// to the wide call as it is, so it means exactly what it meant to the A call
+// (device names such as NUL included).
+bool ToWidePath(const char* path, SWidePath* out)
+{
+    out->text = Widen(path);
+    if (out->text == nullptr)
+        return false;
+    const DWORD size = GetFullPathNameW(out->text, 0, nullptr, nullptr);
+    if (size == 0 || (size <= MAX_PATH && std::wcslen(out->text) < MAX_PATH))
+        return true;  // short enough, or refused by the call whatever its form
+    SWidePath full;
+    full.text = static_cast<wchar_t*>(std::malloc(static_cast<std::size_t>(size) * sizeof(wchar_t)));
+    if (full.text == nullptr)
+        return false;
+    const DWORD length = GetFullPathNameW(out->text, size, full.text, nullptr);
+    if (length == 0 || length >= size)
+        return false;
+    // Without a long form (a device path, or no memory for it) the path stays
+    // as given, and the call decides.
+    if (wchar_t* longForm = LongForm(full.text)) {
+        std::free(out->text);
+        out->text = longForm;
+    }
+    return true;
+}
+
+// Opens with CreateFileW rather than fopen: the C runtime's handles are
 // inheritable, so a child process the host starts while a job runs would keep
 // our file open (and locked) for as long as it lives. These handles are not.
 // Sharing is what fopen grants.
 HANDLE OpenHandle(const char* path, DWORD access, DWORD disposition)
 {
-    return CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
+    SWidePath wide;
+    if (!ToWidePath(path, &wide))
+        return INVALID_HANDLE_VALUE;
+    return CreateFileW(wide.text, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 

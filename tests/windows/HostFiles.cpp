@@ -38,9 +38,20 @@ TempDir::~TempDir()
     RemoveDirectoryA(dir.c_str());
 }
 
+// The wide form of a path, with the "\\?\" prefix where it is too long for the
+// A functions, so the host can make and check files the library must reach
+// by long paths. Test paths are plain ASCII.
+std::wstring Wide(const std::string& path)
+{
+    const std::wstring wide(path.begin(), path.end());
+    if (path.size() < MAX_PATH)
+        return wide;
+    return path.compare(0, 2, "\\\\") == 0 ? L"\\\\?\\UNC" + wide.substr(1) : L"\\\\?\\" + wide;
+}
+
 bool WriteFile(const std::string& path, const Bytes& bytes)
 {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
+    std::FILE* f = _wfopen(Wide(path).c_str(), L"wb");
     if (f == nullptr)
         return false;
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
@@ -50,7 +61,7 @@ bool WriteFile(const std::string& path, const Bytes& bytes)
 Bytes ReadFile(const std::string& path)
 {
     Bytes bytes;
-    std::FILE* f = std::fopen(path.c_str(), "rb");
+    std::FILE* f = _wfopen(Wide(path).c_str(), L"rb");
     if (f == nullptr)
         return bytes;
     std::uint8_t buf[65536];
@@ -63,7 +74,17 @@ Bytes ReadFile(const std::string& path)
 
 bool Exists(const std::string& path)
 {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool MakeFolder(const std::string& path)
+{
+    return CreateDirectoryW(Wide(path).c_str(), nullptr) != 0;
+}
+
+bool Remove(const std::string& path)
+{
+    return DeleteFileW(Wide(path).c_str()) != 0 || RemoveDirectoryW(Wide(path).c_str()) != 0;
 }
 
 Bytes TgaFile(const STgaFields& t, const Bytes& prefix, const Bytes& pixels)

@@ -25,6 +25,9 @@ struct TempDir {
 bool WriteFile(const std::string& path, const Bytes& bytes);
 Bytes ReadFile(const std::string& path);  // empty if missing
 bool Exists(const std::string& path);
+// Paths of any length up to the system's limit, unlike the A functions.
+bool MakeFolder(const std::string& path);
+bool Remove(const std::string& path);  // a file or an empty folder
 
 struct STgaFields {
     int width = 6;

@@ -259,6 +259,61 @@ void ConversionCases(STally& tally, const SHost& host, const TempDir& tmp)
     });
 }
 
+// Paths past MAX_PATH and up to the record's 511 bytes, in each form a host
+// may give them; the A functions refuse every one. unc is a share that reaches
+// tmp, if the machine has one.
+void LongPathCases(STally& tally, const SHost& host, const TempDir& tmp, const std::string& unc)
+{
+    std::vector<std::string> made;  // removed in reverse
+    std::string deep = tmp.dir;
+    while (deep.size() < 380) {
+        deep += "\\" + std::string(60, 'd');
+        MakeFolder(deep);
+        made.push_back(deep);
+    }
+    const std::string name = "\\" + std::string(70, 'n');
+    const std::string below = deep.substr(tmp.dir.size());  // "\ddd...\ddd..."
+    // Relative to tmp, with forward slashes and a detour through "..".
+    std::string relative = below.substr(1, 61) + "/../" + below.substr(1);
+    for (char& ch : relative)
+        ch = ch == '\\' ? '/' : ch;
+    STgaFields f;
+    f.width = 23;
+    f.height = 9;
+    const Bytes source = RandomTga(f, 70);
+    WriteFile(deep + name + ".tga", source);
+    made.push_back(deep + name + ".tga");
+    SetCurrentDirectoryA(tmp.dir.c_str());
+    struct SLong {
+        std::string form, src, dst, written;
+    };
+    std::vector<SLong> cases = {
+        {"absolute", deep + name + ".tga", deep + name + "-a.tga", deep + name + "-a.tga"},
+        {"relative, with / and ..", relative + name + ".tga", relative + name + "-r.tga", deep + name + "-r.tga"},
+    };
+    if (!unc.empty())
+        cases.push_back({"UNC", unc + below + name + ".tga", unc + below + name + "-u.tga", deep + name + "-u.tga"});
+    else
+        tally.skipped.push_back("long UNC path (no share reaches the temporary folder)");
+    for (const SLong& t : cases) {
+        tally.Run("converts by a long " + t.form + " path", [&](SCase& c) {
+            c.Expect(t.src.size() >= MAX_PATH && t.dst.size() < sizeof(SCreateBumpMap::dstpath), "path length");
+            ExpectMessages(c, host.Run({Job(t.src, t.dst, 0.5f)}), {});
+            ExpectConverted(c, t.written, source, 0.5f);
+        });
+        made.push_back(t.written);
+    }
+    tally.Run("a long missing source is named in full", [&](SCase& c) {
+        const std::string missing = deep + name + "-missing.tga";
+        ExpectMessages(c, host.Run({Job(missing, deep + name + "-m.tga")}),
+                       {"Cant open " + Quote(missing) + " for reading"});
+        c.Expect(!Exists(deep + name + "-m.tga"), "the destination was created");
+    });
+    SetCurrentDirectoryA("\\");
+    for (auto it = made.rbegin(); it != made.rend(); ++it)
+        Remove(*it);
+}
+
 // What happens to the destination of a failed job.
 enum class EDst { Kept, Absent, Unchecked };
 
@@ -461,6 +516,10 @@ int main(int argc, char** argv)
         return 1;
     }
     ConversionCases(tally, host, tmp);
+    // Under Wine the test prefix maps \\quarnel\share to the Windows
+    // temporary folder's drive root (see WinePrefix.cmake).
+    const std::string share = "\\\\quarnel\\share";
+    LongPathCases(tally, host, tmp, Exists(share) ? share + tmp.dir.substr(2) : "");
     FaultCases(tally, host, tmp);
     for (const auto& name : tally.skipped)
         std::printf("skipped %s\n", name.c_str());

@@ -10,3 +10,7 @@ execute_process(COMMAND ${WINESERVER} -w RESULT_VARIABLE rc)
 if(NOT EXISTS ${PREFIX}/system.reg)
   message(FATAL_ERROR "no Wine prefix at ${PREFIX}")
 endif()
+# A share for the long UNC path case: Wine resolves \\quarnel\share through
+# dosdevices/unc, here to drive C:.
+file(MAKE_DIRECTORY ${PREFIX}/dosdevices/unc/quarnel)
+file(CREATE_LINK ../../../drive_c ${PREFIX}/dosdevices/unc/quarnel/share SYMBOLIC)
