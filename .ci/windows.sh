@@ -23,3 +23,5 @@ for arch in x64 x86; do
   cmake --build --preset windows-$arch -j2
   ctest --preset windows-$arch
 done
+
+bash .ci/clangcl.sh

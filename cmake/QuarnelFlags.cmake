@@ -4,7 +4,9 @@
 # takes none of these.
 function(quarnel_warnings target)
   if(MSVC)
-    set(options /W4 $<$<BOOL:${QUARNEL_WERROR}>:/WX>)
+    # clang-cl's /W4 is -Wall -Wextra; it takes the GCC-style rest as it is.
+    set(options /W4 $<$<BOOL:${QUARNEL_WERROR}>:/WX> $<$<CXX_COMPILER_ID:Clang>:-Wshadow>
+      $<$<CXX_COMPILER_ID:Clang>:-Wconversion>)
   else()
     set(options -Wall -Wextra -Wshadow -Wconversion $<$<BOOL:${QUARNEL_WERROR}>:-Werror>)
   endif()
@@ -17,7 +19,17 @@ endfunction()
 # bytes, so all three are ruled out.
 function(quarnel_exact_float target)
   if(MSVC)
-    target_compile_options(${target} PRIVATE /fp:precise)
+    if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+      # clang-cl's /fp:precise still contracts within an expression.
+      target_compile_options(${target} PRIVATE /clang:-ffp-contract=off)
+    else()
+      # Visual Studio 2022 contracts only with /fp:contract; earlier versions
+      # contract under /arch:AVX2 even with /fp:precise.
+      target_compile_options(${target} PRIVATE /fp:precise)
+    endif()
+    if(CMAKE_CXX_COMPILER_ARCHITECTURE_ID STREQUAL "X86")
+      target_compile_options(${target} PRIVATE /arch:SSE2)
+    endif()
   else()
     target_compile_options(${target} PRIVATE -ffp-contract=off -fno-fast-math)
     if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND CMAKE_SYSTEM_PROCESSOR MATCHES "^(i.86|x86|X86|AMD64|x86_64)$")
@@ -68,8 +80,9 @@ function(quarnel_windows_module target)
   set_target_properties(${target} PROPERTIES PREFIX "" IMPORT_PREFIX "" IMPORT_SUFFIX ".lib")
   target_link_libraries(${target} PRIVATE user32)
   if(MSVC)
-    # Here the compiler's own name is the export's; nothing to alias.
-    target_link_options(${target} PRIVATE "/EXPORT:${export}")
+    # Here the compiler's own name is the export's; nothing to alias. The
+    # map (Quarnel.map) shows which kernels the module holds.
+    target_link_options(${target} PRIVATE "/EXPORT:${export}" /MAP)
   else()
     # The .def aliases the GNU-mangled function to the export name and, being
     # there, stops the linker from exporting anything else. -static links
@@ -98,6 +111,10 @@ endfunction()
 # processors build the scalar kernel only.
 include(CheckCXXSourceCompiles)
 function(quarnel_normals_variants target)
+  if(MSVC)
+    quarnel_msvc_normals_variants(${target})
+    return()
+  endif()
   if(NOT CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
     return()
   endif()
@@ -126,4 +143,22 @@ function(quarnel_normals_variants target)
       PROPERTIES COMPILE_OPTIONS "-mavx512f;-mavx512bw;-mavx512vl")
     target_compile_definitions(${target} PRIVATE QUARNEL_NORMALS_AVX2 QUARNEL_NORMALS_AVX512)
   endif()
+endfunction()
+
+# Microsoft's compiler driver (cl, clang-cl): /arch per kernel file, on x64
+# and x86 alike; the compiler realigns the 4-byte-aligned x86 stack where a
+# function spills wider registers. SSE2 is x64's baseline and, by
+# quarnel_exact_float, the whole x86 build's.
+function(quarnel_msvc_normals_variants target)
+  if(NOT CMAKE_CXX_COMPILER_ARCHITECTURE_ID MATCHES "^(x64|X86)$")
+    return()
+  endif()
+  set(dir ${PROJECT_SOURCE_DIR}/src/normalmap)
+  target_sources(${target} PRIVATE ${dir}/ComputeNormalsSse2.cpp ${dir}/ComputeNormalsAvx2.cpp
+    ${dir}/ComputeNormalsAvx512.cpp)
+  set_source_files_properties(${dir}/ComputeNormalsAvx2.cpp TARGET_DIRECTORY ${target}
+    PROPERTIES COMPILE_OPTIONS "/arch:AVX2")
+  set_source_files_properties(${dir}/ComputeNormalsAvx512.cpp TARGET_DIRECTORY ${target}
+    PROPERTIES COMPILE_OPTIONS "/arch:AVX512")
+  target_compile_definitions(${target} PRIVATE QUARNEL_NORMALS_SSE2 QUARNEL_NORMALS_AVX2 QUARNEL_NORMALS_AVX512)
 endfunction()

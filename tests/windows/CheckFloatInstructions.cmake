@@ -1,6 +1,6 @@
 # The library's own code computes in SSE2 only: no x87 arithmetic (its extended
-# precision changes bytes, and 32-bit x86 defaults to it) and no fused
-# multiply-add. Loads and stores through the x87 stack are allowed: 32-bit
+# precision changes bytes, and 32-bit x86 defaults to it), no fused
+# multiply-add and no approximate reciprocal or reciprocal square root. Loads and stores through the x87 stack are allowed: 32-bit
 # functions return floating-point values there, exactly.
 cmake_policy(VERSION 3.25)
 string(REPLACE "|" ";" objects "${OBJECTS}")
@@ -10,8 +10,9 @@ foreach(object IN LISTS objects)
   if(NOT rc EQUAL 0 OR NOT code MATCHES "file format")
     message(FATAL_ERROR "${OBJDUMP} -d failed on ${object}")
   endif()
-  string(REGEX MATCHALL "\t(${x87}|fi(add|sub|subr|mul|div|divr)[sl]?|v?fn?m(add|sub)[0-9]+[ps][sd]) [^\n]*" bad "${code}")
+  # binutils puts spaces after the mnemonic, llvm-objdump a tab.
+  string(REGEX MATCHALL "\t(${x87}|fi(add|sub|subr|mul|div|divr)[sl]?|v?fn?m(add|sub)[a-z0-9]*|v?rcp[a-z0-9]*|v?rsqrt[a-z0-9]*)[ \t][^\n]*" bad "${code}")
   if(bad)
-    message(FATAL_ERROR "${object} has x87 or fused arithmetic:\n${bad}")
+    message(FATAL_ERROR "${object} has x87, fused or approximate arithmetic:\n${bad}")
   endif()
 endforeach()
