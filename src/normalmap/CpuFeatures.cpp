@@ -18,6 +18,12 @@ bool CpuHasAvx2()
     return __builtin_cpu_supports("avx2");
 }
 
+bool CpuHasFma()
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("fma");
+}
+
 bool CpuHasAvx512()
 {
     __builtin_cpu_init();
@@ -37,6 +43,11 @@ bool CpuHasSse2()
 }
 
 bool CpuHasAvx2()
+{
+    return false;
+}
+
+bool CpuHasFma()
 {
     return false;
 }
