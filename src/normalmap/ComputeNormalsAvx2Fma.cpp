@@ -19,11 +19,12 @@ using namespace fastnormal;
 
 struct SFast {
     __m256 inv255, negS, z2, nz, half, one, c127, bias, topW;
-    __m256i fractionMask, centre, certainRadius, byteMask, flatZ, topZ, topAllowed;
+    __m256i margin, fractionTest, byteY, byteZ, flatZ, topZ;
 };
 
-// Eight computed pixels, one int32 each holding z, y, x in its low three
-// bytes, and the lanes whose bytes the bound does not prove.
+// Eight computed pixels, one int32 each holding z, y, x in bytes 0 to 2
+// (byte 3 is left over and dropped when packed), and the lanes whose bytes
+// the bound does not prove.
 struct SPixels8 {
     __m256i pixels;
     unsigned uncertain;
@@ -36,17 +37,13 @@ inline __m256 Heights(const std::uint8_t* p)
     return _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(v));
 }
 
-// All ones in the lanes whose w is at least kMarginUnits from an integer:
-// its fraction lies within certainRadius of half a unit's span.
-inline __m256i Certain(__m256i w, const SFast& k)
+// All ones in the lanes of lanes whose w lies within kMarginUnits of an
+// integer: with f its fraction, (f + kMarginUnits) mod 2^15 < 2 kMarginUnits,
+// that is bits log2(2 kMarginUnits) to 14 of w + kMarginUnits all clear.
+inline __m256i Uncertain(__m256i lanes, __m256i w, const SFast& k)
 {
-    const __m256i fraction = _mm256_and_si256(w, k.fractionMask);
-    return _mm256_cmpgt_epi32(k.certainRadius, _mm256_abs_epi32(_mm256_sub_epi32(fraction, k.centre)));
-}
-
-inline __m256i Byte(__m256i w, const SFast& k)
-{
-    return _mm256_and_si256(_mm256_srli_epi32(w, kFractionBits), k.byteMask);
+    const __m256i bits = _mm256_and_si256(_mm256_add_epi32(w, k.margin), k.fractionTest);
+    return _mm256_and_si256(lanes, _mm256_cmpeq_epi32(bits, _mm256_setzero_si256()));
 }
 
 inline SPixels8 Fast8(const std::uint8_t* row, const std::uint8_t* next, const SFast& k)
@@ -66,22 +63,23 @@ inline SPixels8 Fast8(const std::uint8_t* row, const std::uint8_t* next, const S
     const __m256i wx = _mm256_castps_si256(_mm256_fmadd_ps(nx, t, k.bias));
 
     // Exact shortcuts: a zero component gives w = 384 exactly, byte 128; a
-    // flat pixel gets the exact path's own z; a non-flat z near 255 is 254.
-    const __m256i zeroX = _mm256_castps_si256(_mm256_cmp_ps(nx, _mm256_setzero_ps(), _CMP_EQ_OQ));
-    const __m256i zeroY = _mm256_castps_si256(_mm256_cmp_ps(ny, _mm256_setzero_ps(), _CMP_EQ_OQ));
-    const __m256i flat = _mm256_and_si256(zeroX, zeroY);
-    const __m256i top = _mm256_andnot_si256(
-        flat, _mm256_and_si256(k.topAllowed, _mm256_castps_si256(_mm256_cmp_ps(wzf, k.topW, _CMP_GE_OQ))));
-    const __m256i certain = _mm256_and_si256(
-        _mm256_and_si256(_mm256_or_si256(Certain(wx, k), zeroX), _mm256_or_si256(Certain(wy, k), zeroY)),
-        _mm256_or_si256(Certain(wz, k), _mm256_or_si256(flat, top)));
+    // flat pixel takes the exact path's own z; a non-flat z with w at least
+    // topW is 254 (topW is infinite where the texel size rules that out).
+    const __m256i someX = _mm256_castps_si256(_mm256_cmp_ps(nx, _mm256_setzero_ps(), _CMP_NEQ_UQ));
+    const __m256i someY = _mm256_castps_si256(_mm256_cmp_ps(ny, _mm256_setzero_ps(), _CMP_NEQ_UQ));
+    const __m256i some = _mm256_or_si256(someX, someY);
+    const __m256i below = _mm256_and_si256(some, _mm256_castps_si256(_mm256_cmp_ps(wzf, k.topW, _CMP_LT_OQ)));
+    const __m256i uncertain =
+        _mm256_or_si256(_mm256_or_si256(Uncertain(someX, wx, k), Uncertain(someY, wy, k)), Uncertain(below, wz, k));
 
-    __m256i bz = _mm256_blendv_epi8(Byte(wz, k), k.topZ, top);
-    bz = _mm256_blendv_epi8(bz, k.flatZ, flat);
-    const __m256i pixels = _mm256_or_si256(_mm256_or_si256(bz, _mm256_slli_epi32(Byte(wy, k), 8)),
-                                           _mm256_slli_epi32(Byte(wx, k), 16));
-    const unsigned uncertain = ~static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(certain))) & 0xFFu;
-    return {pixels, uncertain};
+    // Bytes in place: w >> 15 holds the byte in bits 0-7, w >> 7 in bits
+    // 8-15, w << 1 in bits 16-23.
+    const __m256i other = _mm256_blendv_epi8(k.flatZ, k.topZ, some);
+    const __m256i z = _mm256_blendv_epi8(other, _mm256_srli_epi32(wz, kFractionBits), below);
+    const __m256i yx = _mm256_blendv_epi8(_mm256_slli_epi32(wx, 16 - kFractionBits),
+                                          _mm256_srli_epi32(wy, kFractionBits - 8), k.byteY);
+    const __m256i pixels = _mm256_blendv_epi8(yx, z, k.byteZ);
+    return {pixels, static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(uncertain)))};
 }
 
 // Drops the fourth byte of each int32 within each 128-bit lane: 12 bytes
@@ -157,19 +155,20 @@ SFast Constants(float texelsize)
     k.one = _mm256_set1_ps(1.0f);
     k.c127 = _mm256_set1_ps(127.0f);
     k.bias = _mm256_set1_ps(kBias);
-    k.topW = _mm256_set1_ps(kTopW);
-    k.fractionMask = _mm256_set1_epi32(static_cast<int>(kFractionMask));
-    // Fraction f is certain when |f - 2^14| < 2^14 - kMarginUnits + 1.
-    k.centre = _mm256_set1_epi32(static_cast<int>((kFractionMask + 1) / 2));
-    k.certainRadius = _mm256_set1_epi32(static_cast<int>((kFractionMask + 1) / 2 - kMarginUnits + 1));
-    k.byteMask = _mm256_set1_epi32(0xFF);
+    // Beyond kTopTexel no z is known to stay below 255; an infinite topW
+    // leaves every z to the bound.
+    k.topW = _mm256_set1_ps(std::fabs(texelsize) <= kTopTexel ? kTopW : HUGE_VALF);
+    k.margin = _mm256_set1_epi32(static_cast<int>(kMarginUnits));
+    k.fractionTest = _mm256_set1_epi32(static_cast<int>(kFractionMask & ~(2 * kMarginUnits - 1)));
+    // Byte masks for the blends, which take the high bit of each byte.
+    k.byteY = _mm256_set1_epi32(0xFF00);
+    k.byteZ = _mm256_set1_epi32(0xFF);
     // The flat pixel's z as the exact path gives it at this texel size.
     const std::uint8_t zeros[2] = {0, 0};
     std::uint8_t flat[3];
     NormalRowScalar(zeros, zeros, flat, 1, texelsize);
     k.flatZ = _mm256_set1_epi32(flat[0]);
     k.topZ = _mm256_set1_epi32(254);
-    k.topAllowed = _mm256_set1_epi32(std::fabs(texelsize) <= kTopTexel ? -1 : 0);
     return k;
 }
 

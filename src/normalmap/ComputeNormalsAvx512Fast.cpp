@@ -26,13 +26,12 @@ using namespace fastnormal;
 
 struct SFast {
     __m512 inv255, negS, z2, nz, half, one, c127, bias, topW;
-    __m512i fractionMask, margin, certainSpan, byteMask;
-    __m512i flatZ, topZ;
-    __mmask16 topAllowed;  // all lanes where |s| <= kTopTexel, none elsewhere
+    __m512i margin, fractionTest, byteY, byteZ, flatZ, topZ;
 };
 
-// Sixteen computed pixels, one int32 each holding z, y, x in its low three
-// bytes, and the lanes whose bytes the bound does not prove.
+// Sixteen computed pixels, one int32 each holding z, y, x in bytes 0 to 2
+// (byte 3 is left over and dropped when packed), and the lanes whose bytes
+// the bound does not prove.
 struct SPixels16 {
     __m512i pixels;
     __mmask16 uncertain;
@@ -43,16 +42,12 @@ inline __m512 Heights(__m128i bytes)
     return _mm512_cvtepi32_ps(_mm512_cvtepu8_epi32(bytes));
 }
 
-// The lanes whose w is at least kMarginUnits from an integer.
-inline __mmask16 Certain(__m512i w, const SFast& k)
+// Among lanes, those whose w lies within kMarginUnits of an integer: with
+// f its fraction, (f + kMarginUnits) mod 2^15 < 2 kMarginUnits, that is
+// bits log2(2 kMarginUnits) to 14 of w + kMarginUnits all clear.
+inline __mmask16 Uncertain(__mmask16 lanes, __m512i w, const SFast& k)
 {
-    const __m512i fraction = _mm512_and_si512(w, k.fractionMask);
-    return _mm512_cmple_epu32_mask(_mm512_sub_epi32(fraction, k.margin), k.certainSpan);
-}
-
-inline __m512i Byte(__m512i w, const SFast& k)
-{
-    return _mm512_and_si512(_mm512_srli_epi32(w, kFractionBits), k.byteMask);
+    return _mm512_mask_testn_epi32_mask(lanes, _mm512_add_epi32(w, k.margin), k.fractionTest);
 }
 
 inline SPixels16 Fast16(__m512 c, __m512 e, __m512 u, const SFast& k)
@@ -72,18 +67,20 @@ inline SPixels16 Fast16(__m512 c, __m512 e, __m512 u, const SFast& k)
     const __m512i wx = _mm512_castps_si512(_mm512_fmadd_ps(nx, t, k.bias));
 
     // Exact shortcuts: a zero component gives w = 384 exactly, byte 128; a
-    // flat pixel gets the exact path's own z; a non-flat z near 255 is 254.
-    const __mmask16 zeroX = _mm512_cmp_ps_mask(nx, _mm512_setzero_ps(), _CMP_EQ_OQ);
-    const __mmask16 zeroY = _mm512_cmp_ps_mask(ny, _mm512_setzero_ps(), _CMP_EQ_OQ);
-    const __mmask16 flat = zeroX & zeroY;
-    const __mmask16 top = _mm512_mask_cmp_ps_mask(k.topAllowed, wzf, k.topW, _CMP_GE_OQ) & ~flat;
-    const __mmask16 certain = (Certain(wx, k) | zeroX) & (Certain(wy, k) | zeroY) & (Certain(wz, k) | flat | top);
+    // flat pixel takes the exact path's own z; a non-flat z with w at least
+    // topW is 254 (topW is infinite where the texel size rules that out).
+    const __mmask16 someX = _mm512_cmp_ps_mask(nx, _mm512_setzero_ps(), _CMP_NEQ_UQ);
+    const __mmask16 someY = _mm512_cmp_ps_mask(ny, _mm512_setzero_ps(), _CMP_NEQ_UQ);
+    const __mmask16 below = _mm512_mask_cmp_ps_mask(someX | someY, wzf, k.topW, _CMP_LT_OQ);
+    const __mmask16 uncertain = Uncertain(someX, wx, k) | Uncertain(someY, wy, k) | Uncertain(below, wz, k);
 
-    __m512i bz = _mm512_mask_mov_epi32(Byte(wz, k), top, k.topZ);
-    bz = _mm512_mask_mov_epi32(bz, flat, k.flatZ);
-    const __m512i pixels = _mm512_or_si512(
-        _mm512_or_si512(bz, _mm512_slli_epi32(Byte(wy, k), 8)), _mm512_slli_epi32(Byte(wx, k), 16));
-    return {pixels, static_cast<__mmask16>(~certain)};
+    // Bytes in place: w >> 15 holds the byte in bits 0-7, w >> 7 in bits
+    // 8-15, w << 1 in bits 16-23; 0xCA selects by its first operand.
+    const __m512i other = _mm512_mask_mov_epi32(k.flatZ, someX | someY, k.topZ);
+    const __m512i z = _mm512_mask_mov_epi32(other, below, _mm512_srli_epi32(wz, kFractionBits));
+    const __m512i yx = _mm512_ternarylogic_epi32(k.byteY, _mm512_srli_epi32(wy, kFractionBits - 8),
+                                                 _mm512_slli_epi32(wx, 16 - kFractionBits), 0xCA);
+    return {_mm512_ternarylogic_epi32(k.byteZ, z, yx, 0xCA), uncertain};
 }
 
 // Drops the fourth byte of each int32 within each 128-bit lane: 12 bytes
@@ -163,18 +160,19 @@ SFast Constants(float texelsize)
     k.one = _mm512_set1_ps(1.0f);
     k.c127 = _mm512_set1_ps(127.0f);
     k.bias = _mm512_set1_ps(kBias);
-    k.topW = _mm512_set1_ps(kTopW);
-    k.fractionMask = _mm512_set1_epi32(static_cast<int>(kFractionMask));
+    // Beyond kTopTexel no z is known to stay below 255; an infinite topW
+    // leaves every z to the bound.
+    k.topW = _mm512_set1_ps(std::fabs(texelsize) <= kTopTexel ? kTopW : HUGE_VALF);
     k.margin = _mm512_set1_epi32(static_cast<int>(kMarginUnits));
-    k.certainSpan = _mm512_set1_epi32(static_cast<int>(kFractionMask + 1 - 2 * kMarginUnits));
-    k.byteMask = _mm512_set1_epi32(0xFF);
+    k.fractionTest = _mm512_set1_epi32(static_cast<int>(kFractionMask & ~(2 * kMarginUnits - 1)));
+    k.byteY = _mm512_set1_epi32(0xFF00);
+    k.byteZ = _mm512_set1_epi32(0xFF);
     // The flat pixel's z as the exact path gives it at this texel size.
     const std::uint8_t zeros[2] = {0, 0};
     std::uint8_t flat[3];
     NormalRowScalar(zeros, zeros, flat, 1, texelsize);
     k.flatZ = _mm512_set1_epi32(flat[0]);
     k.topZ = _mm512_set1_epi32(254);
-    k.topAllowed = std::fabs(texelsize) <= kTopTexel ? static_cast<__mmask16>(0xFFFF) : static_cast<__mmask16>(0);
     return k;
 }
 

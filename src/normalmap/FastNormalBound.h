@@ -39,6 +39,7 @@ constexpr float kBias = 384.0f;     // 256 + 128: keeps w in [256, 512)
 
 // Lanes whose w lies within this many units of an integer are recomputed.
 constexpr std::uint32_t kMarginUnits = 8;
+static_assert((kMarginUnits & (kMarginUnits - 1)) == 0, "the lane test needs a power of two");
 
 // Relative error of r against 1/sqrt(q) after one Newton step
 // r = r0 + (r0 / 2) (1 - (q r0) r0), from r0's relative error e0 and the
