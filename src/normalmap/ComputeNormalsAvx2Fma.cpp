@@ -19,7 +19,7 @@ using namespace fastnormal;
 
 struct SFast {
     __m256 inv255, negS, z2, nz, half, one, c127, bias, topW;
-    __m256i margin, fractionTest, byteY, byteZ, flatZ, topZ;
+    __m256i fractionTest, byteY, byteZ, flatZ, topZ;
 };
 
 // Eight computed pixels, one int32 each holding z, y, x in bytes 0 to 2
@@ -38,11 +38,11 @@ inline __m256 Heights(const std::uint8_t* p)
 }
 
 // All ones in the lanes of lanes whose w lies within kMarginUnits of an
-// integer: with f its fraction, (f + kMarginUnits) mod 2^15 < 2 kMarginUnits,
-// that is bits log2(2 kMarginUnits) to 14 of w + kMarginUnits all clear.
+// integer. w carries kMarginUnits of bias, so that is a fraction below
+// 2 kMarginUnits: bits log2(2 kMarginUnits) to 14 all clear.
 inline __m256i Uncertain(__m256i lanes, __m256i w, const SFast& k)
 {
-    const __m256i bits = _mm256_and_si256(_mm256_add_epi32(w, k.margin), k.fractionTest);
+    const __m256i bits = _mm256_and_si256(w, k.fractionTest);
     return _mm256_and_si256(lanes, _mm256_cmpeq_epi32(bits, _mm256_setzero_si256()));
 }
 
@@ -62,7 +62,7 @@ inline SPixels8 Fast8(const std::uint8_t* row, const std::uint8_t* next, const S
     const __m256i wy = _mm256_castps_si256(_mm256_fmadd_ps(ny, t, k.bias));
     const __m256i wx = _mm256_castps_si256(_mm256_fmadd_ps(nx, t, k.bias));
 
-    // Exact shortcuts: a zero component gives w = 384 exactly, byte 128; a
+    // Exact shortcuts: a zero component gives w = 384 plus the bias, byte 128; a
     // flat pixel takes the exact path's own z; a non-flat z with w at least
     // topW is 254 (topW is infinite where the texel size rules that out).
     const __m256i someX = _mm256_castps_si256(_mm256_cmp_ps(nx, _mm256_setzero_ps(), _CMP_NEQ_UQ));
@@ -154,11 +154,10 @@ SFast Constants(float texelsize)
     k.half = _mm256_set1_ps(0.5f);
     k.one = _mm256_set1_ps(1.0f);
     k.c127 = _mm256_set1_ps(127.0f);
-    k.bias = _mm256_set1_ps(kBias);
+    k.bias = _mm256_set1_ps(kBiasWithMargin);
     // Beyond kTopTexel no z is known to stay below 255; an infinite topW
     // leaves every z to the bound.
     k.topW = _mm256_set1_ps(std::fabs(texelsize) <= kTopTexel ? kTopW : HUGE_VALF);
-    k.margin = _mm256_set1_epi32(static_cast<int>(kMarginUnits));
     k.fractionTest = _mm256_set1_epi32(static_cast<int>(kFractionMask & ~(2 * kMarginUnits - 1)));
     // Byte masks for the blends, which take the high bit of each byte.
     k.byteY = _mm256_set1_epi32(0xFF00);

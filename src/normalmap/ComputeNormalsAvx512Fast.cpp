@@ -26,7 +26,7 @@ using namespace fastnormal;
 
 struct SFast {
     __m512 inv255, negS, z2, nz, half, one, c127, bias, topW;
-    __m512i margin, fractionTest, byteY, byteZ, flatZ, topZ;
+    __m512i fractionTest, byteY, byteZ, flatZ, topZ;
 };
 
 // Sixteen computed pixels, one int32 each holding z, y, x in bytes 0 to 2
@@ -42,12 +42,12 @@ inline __m512 Heights(__m128i bytes)
     return _mm512_cvtepi32_ps(_mm512_cvtepu8_epi32(bytes));
 }
 
-// Among lanes, those whose w lies within kMarginUnits of an integer: with
-// f its fraction, (f + kMarginUnits) mod 2^15 < 2 kMarginUnits, that is
-// bits log2(2 kMarginUnits) to 14 of w + kMarginUnits all clear.
+// Among lanes, those whose w lies within kMarginUnits of an integer. w
+// carries kMarginUnits of bias, so that is a fraction below 2 kMarginUnits:
+// bits log2(2 kMarginUnits) to 14 all clear.
 inline __mmask16 Uncertain(__mmask16 lanes, __m512i w, const SFast& k)
 {
-    return _mm512_mask_testn_epi32_mask(lanes, _mm512_add_epi32(w, k.margin), k.fractionTest);
+    return _mm512_mask_testn_epi32_mask(lanes, w, k.fractionTest);
 }
 
 inline SPixels16 Fast16(__m512 c, __m512 e, __m512 u, const SFast& k)
@@ -66,7 +66,7 @@ inline SPixels16 Fast16(__m512 c, __m512 e, __m512 u, const SFast& k)
     const __m512i wy = _mm512_castps_si512(_mm512_fmadd_ps(ny, t, k.bias));
     const __m512i wx = _mm512_castps_si512(_mm512_fmadd_ps(nx, t, k.bias));
 
-    // Exact shortcuts: a zero component gives w = 384 exactly, byte 128; a
+    // Exact shortcuts: a zero component gives w = 384 plus the bias, byte 128; a
     // flat pixel takes the exact path's own z; a non-flat z with w at least
     // topW is 254 (topW is infinite where the texel size rules that out).
     const __mmask16 someX = _mm512_cmp_ps_mask(nx, _mm512_setzero_ps(), _CMP_NEQ_UQ);
@@ -159,11 +159,10 @@ SFast Constants(float texelsize)
     k.half = _mm512_set1_ps(0.5f);
     k.one = _mm512_set1_ps(1.0f);
     k.c127 = _mm512_set1_ps(127.0f);
-    k.bias = _mm512_set1_ps(kBias);
+    k.bias = _mm512_set1_ps(kBiasWithMargin);
     // Beyond kTopTexel no z is known to stay below 255; an infinite topW
     // leaves every z to the bound.
     k.topW = _mm512_set1_ps(std::fabs(texelsize) <= kTopTexel ? kTopW : HUGE_VALF);
-    k.margin = _mm512_set1_epi32(static_cast<int>(kMarginUnits));
     k.fractionTest = _mm512_set1_epi32(static_cast<int>(kFractionMask & ~(2 * kMarginUnits - 1)));
     k.byteY = _mm512_set1_epi32(0xFF00);
     k.byteZ = _mm512_set1_epi32(0xFF);

@@ -38,8 +38,13 @@ constexpr double kUnitW = 0x1p-15;  // one unit of the fraction
 constexpr float kBias = 384.0f;     // 256 + 128: keeps w in [256, 512)
 
 // Lanes whose w lies within this many units of an integer are recomputed.
+// The kernels add the margin to the bias, exactly (2^-12 is a multiple of
+// a unit), so a lane is certain when the fraction of w + margin is at least
+// twice the margin: one bit test, with the integer part unchanged wherever
+// it passes.
 constexpr std::uint32_t kMarginUnits = 8;
 static_assert((kMarginUnits & (kMarginUnits - 1)) == 0, "the lane test needs a power of two");
+constexpr float kBiasWithMargin = kBias + static_cast<float>(kMarginUnits * kUnitW);
 
 // Relative error of r against 1/sqrt(q) after one Newton step
 // r = r0 + (r0 / 2) (1 - (q r0) r0), from r0's relative error e0 and the
