@@ -77,12 +77,12 @@ constexpr double FastErrorUnits(double e0)
 }
 
 // Bound on |D - V|, D the exact path's double result before truncation:
-// q rounded three times, sqrt, division, two products, and half an ulp of
-// the final sum below 256.
+// q rounded three times, the square root (under the division), the
+// division, two products, and half an ulp of the final sum below 256.
 constexpr double kExactSumError = (1.0 + kUnitD) * (1.0 + kUnitD) * (1.0 + kUnitD) - 1.0;
 constexpr double kExactError =
     127.0 * ((1.0 + kExactSumError / 2.0 + kExactSumError * kExactSumError) * (1.0 + kUnitD) * (1.0 + kUnitD) *
-                 (1.0 + kUnitD) * (1.0 + kUnitD) / (1.0 - kUnitD) -
+                 (1.0 + kUnitD) / (1.0 - kUnitD) -
              1.0) +
     0x1p-46;
 constexpr double kExactErrorUnits = kExactError / kUnitW;
