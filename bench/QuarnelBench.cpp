@@ -103,6 +103,22 @@ bool IoFloor(const std::string& src, const std::string& dst, std::size_t pixelBy
     return ok;
 }
 
+// Index of the exact kernel a fast variant is measured against, or -1.
+int ExactCounterpart(const ENormalsVariant* variants, int count, int v)
+{
+    ENormalsVariant exact;
+    if (variants[v] == ENormalsVariant::kAvx2Fma)
+        exact = ENormalsVariant::kAvx2;
+    else if (variants[v] == ENormalsVariant::kAvx512Fast)
+        exact = ENormalsVariant::kAvx512;
+    else
+        return -1;
+    for (int i = 0; i < count; ++i)
+        if (variants[i] == exact)
+            return i;
+    return -1;
+}
+
 double Mps(std::size_t pixels, double seconds)
 {
     return static_cast<double>(pixels) / seconds / 1e6;
@@ -188,11 +204,16 @@ int main(int argc, char** argv)
             b = static_cast<std::uint8_t>(rng() >> 24);
         const int w = size;
         const double tHeights = MedianSeconds(repeat, [&] { ComputeHeights(pixels.data(), heights.data(), w, w); });
+        // Alternated, so every variant sees the same share of the machine's other load.
+        std::vector<std::vector<double>> normalsTimes(static_cast<std::size_t>(variantCount));
+        for (int i = 0; i < repeat; ++i)
+            for (int v = 0; v < variantCount; ++v)
+                normalsTimes[static_cast<std::size_t>(v)].push_back(MedianSeconds(1, [&] {
+                    ComputeNormalsVariant(variants[v], heights.data(), normals.data(), w, w, 1.0f);
+                }));
         std::vector<double> tNormals;
-        for (int v = 0; v < variantCount; ++v)
-            tNormals.push_back(MedianSeconds(repeat, [&] {
-                ComputeNormalsVariant(variants[v], heights.data(), normals.data(), w, w, 1.0f);
-            }));
+        for (const auto& times : normalsTimes)
+            tNormals.push_back(Median(times));
 
         std::printf("%d x %d\n", size, size);
         std::printf("  whole CreateBumpMaps   %8.1f ms  %7.1f MP/s\n", whole * 1e3, Mps(n, whole));
@@ -201,10 +222,22 @@ int main(int argc, char** argv)
         std::printf("  I/O floor, job's alloc %8.1f ms  %7.1f MP/s  whole / floor %5.2f\n", jobFloor * 1e3,
                     Mps(n, jobFloor), whole / jobFloor);
         std::printf("  ComputeHeights         %8.1f ms  %7.1f MP/s\n", tHeights * 1e3, Mps(n, tHeights));
-        for (int v = 0; v < variantCount; ++v)
-            std::printf("  ComputeNormals %-7s %8.1f ms  %7.1f MP/s  scalar / %s %5.2f\n", NormalsVariantName(variants[v]),
-                        tNormals[static_cast<std::size_t>(v)] * 1e3, Mps(n, tNormals[static_cast<std::size_t>(v)]),
-                        NormalsVariantName(variants[v]), tNormals[0] / tNormals[static_cast<std::size_t>(v)]);
+        for (int v = 0; v < variantCount; ++v) {
+            const double t = tNormals[static_cast<std::size_t>(v)];
+            std::printf("  ComputeNormals %-11s %6.1f ms  %7.1f MP/s  scalar / this %5.2f", NormalsVariantName(variants[v]),
+                        t * 1e3, Mps(n, t), tNormals[0] / t);
+            // A fast path against the exact kernel of its instruction set, and
+            // how many pixels of this image it left to the exact path.
+            const int exact = ExactCounterpart(variants, variantCount, v);
+            if (exact >= 0) {
+                const long long fallbacks =
+                    ComputeNormalsCountingFallbacks(variants[v], heights.data(), normals.data(), w, w, 1.0f);
+                std::printf("  %s / this %5.2f  exact path %lld px (%.3f %%)", NormalsVariantName(variants[exact]),
+                            tNormals[static_cast<std::size_t>(exact)] / t, fallbacks,
+                            100.0 * static_cast<double>(fallbacks) / static_cast<double>((size - 1) * (size - 1)));
+            }
+            std::printf("\n");
+        }
         std::printf("\n");
         std::remove(src.c_str());
         std::remove(dst.c_str());

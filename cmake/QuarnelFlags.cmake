@@ -136,12 +136,19 @@ function(quarnel_normals_variants target)
     target_compile_definitions(${target} PRIVATE QUARNEL_NORMALS_SSE2)
   endif()
   if(QUARNEL_TARGET_X86_64_NOT_WINDOWS)
-    target_sources(${target} PRIVATE ${dir}/ComputeNormalsAvx2.cpp ${dir}/ComputeNormalsAvx512.cpp)
+    # The fast-path files (Avx2Fma, Avx512Fast) are the only ones whose code
+    # may use fused multiply-adds and approximate reciprocals; the exact
+    # kernels they fall back on stay in files built without them.
+    target_sources(${target} PRIVATE ${dir}/ComputeNormalsAvx2.cpp ${dir}/ComputeNormalsAvx2Fma.cpp
+      ${dir}/ComputeNormalsAvx512.cpp ${dir}/ComputeNormalsAvx512Fast.cpp)
     set_source_files_properties(${dir}/ComputeNormalsAvx2.cpp TARGET_DIRECTORY ${target}
       PROPERTIES COMPILE_OPTIONS "-mavx2")
-    set_source_files_properties(${dir}/ComputeNormalsAvx512.cpp TARGET_DIRECTORY ${target}
-      PROPERTIES COMPILE_OPTIONS "-mavx512f;-mavx512bw;-mavx512vl")
-    target_compile_definitions(${target} PRIVATE QUARNEL_NORMALS_AVX2 QUARNEL_NORMALS_AVX512)
+    set_source_files_properties(${dir}/ComputeNormalsAvx2Fma.cpp TARGET_DIRECTORY ${target}
+      PROPERTIES COMPILE_OPTIONS "-mavx2;-mfma")
+    set_source_files_properties(${dir}/ComputeNormalsAvx512.cpp ${dir}/ComputeNormalsAvx512Fast.cpp
+      TARGET_DIRECTORY ${target} PROPERTIES COMPILE_OPTIONS "-mavx512f;-mavx512bw;-mavx512vl")
+    target_compile_definitions(${target} PRIVATE QUARNEL_NORMALS_AVX2 QUARNEL_NORMALS_AVX2FMA
+      QUARNEL_NORMALS_AVX512)
   endif()
 endfunction()
 
@@ -155,10 +162,11 @@ function(quarnel_msvc_normals_variants target)
   endif()
   set(dir ${PROJECT_SOURCE_DIR}/src/normalmap)
   target_sources(${target} PRIVATE ${dir}/ComputeNormalsSse2.cpp ${dir}/ComputeNormalsAvx2.cpp
-    ${dir}/ComputeNormalsAvx512.cpp)
-  set_source_files_properties(${dir}/ComputeNormalsAvx2.cpp TARGET_DIRECTORY ${target}
-    PROPERTIES COMPILE_OPTIONS "/arch:AVX2")
-  set_source_files_properties(${dir}/ComputeNormalsAvx512.cpp TARGET_DIRECTORY ${target}
-    PROPERTIES COMPILE_OPTIONS "/arch:AVX512")
-  target_compile_definitions(${target} PRIVATE QUARNEL_NORMALS_SSE2 QUARNEL_NORMALS_AVX2 QUARNEL_NORMALS_AVX512)
+    ${dir}/ComputeNormalsAvx2Fma.cpp ${dir}/ComputeNormalsAvx512.cpp ${dir}/ComputeNormalsAvx512Fast.cpp)
+  set_source_files_properties(${dir}/ComputeNormalsAvx2.cpp ${dir}/ComputeNormalsAvx2Fma.cpp
+    TARGET_DIRECTORY ${target} PROPERTIES COMPILE_OPTIONS "/arch:AVX2")
+  set_source_files_properties(${dir}/ComputeNormalsAvx512.cpp ${dir}/ComputeNormalsAvx512Fast.cpp
+    TARGET_DIRECTORY ${target} PROPERTIES COMPILE_OPTIONS "/arch:AVX512")
+  target_compile_definitions(${target} PRIVATE QUARNEL_NORMALS_SSE2 QUARNEL_NORMALS_AVX2
+    QUARNEL_NORMALS_AVX2FMA QUARNEL_NORMALS_AVX512)
 endfunction()

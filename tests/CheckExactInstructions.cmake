@@ -1,17 +1,46 @@
-# The module's machine code has no instruction that changes the bytes it
-# computes: no fused multiply-add and no approximate reciprocal or reciprocal
-# square root, in any variant. A stray -mfma or -march=native shows here.
-execute_process(COMMAND objdump -d --no-show-raw-insn ${MODULE}
-  OUTPUT_VARIABLE code RESULT_VARIABLE rc)
+# Fused multiply-adds and approximate reciprocals change bytes. They may
+# appear only in the fast-path files, which propose bytes behind an error
+# bound; every other object (the scalar kernel that defines the bytes, the
+# exact vector kernels and everything the fast path falls back on) must be
+# free of them, so a stray -mfma or -march=native shows here. The fast-path
+# objects in turn hold no double square root or division: their exact bytes
+# come from the other files, through the scalar kernel.
+separate_arguments(objects UNIX_COMMAND "${OBJECTS}")
+set(approximate "[ \t](v?f[n]?m(add|sub)[a-z0-9]*|v?rsqrt[a-z0-9]*|v?rcp[a-z0-9]*)[ \t]")
+set(exact "[ \t]v?(sqrt|div)[ps]d[ \t]")
+set(fast 0)
+set(other 0)
+foreach(object ${objects})
+  execute_process(COMMAND objdump -d --no-show-raw-insn ${object} OUTPUT_VARIABLE code RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "objdump failed on ${object}")
+  endif()
+  if(object MATCHES "ComputeNormals(Avx2Fma|Avx512Fast)\\.cpp\\.o")
+    math(EXPR fast "${fast} + 1")
+    string(REGEX MATCHALL "${exact}" found "${code}")
+    set(what "exact double arithmetic in a fast-path object")
+    execute_process(COMMAND nm --undefined-only ${object} OUTPUT_VARIABLE undefined)
+    if(NOT undefined MATCHES "NormalRowScalar")
+      message(FATAL_ERROR "${object} does not fall back on the scalar kernel")
+    endif()
+  else()
+    math(EXPR other "${other} + 1")
+    string(REGEX MATCHALL "${approximate}" found "${code}")
+    set(what "instructions that change results")
+  endif()
+  if(found)
+    list(REMOVE_DUPLICATES found)
+    message(FATAL_ERROR "${what} in ${object}: ${found}")
+  endif()
+endforeach()
+if(fast EQUAL 0 OR other EQUAL 0)
+  message(FATAL_ERROR "expected fast-path and other objects among: ${OBJECTS}")
+endif()
+# And the exact vector kernels are in the module, so the check above saw them.
+execute_process(COMMAND objdump -d --no-show-raw-insn ${MODULE} OUTPUT_VARIABLE code RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${MODULE}")
 endif()
-string(REGEX MATCHALL "[ \t](v?f[n]?m(add|sub)[a-z0-9]*|v?rsqrt[a-z0-9]*|v?rcp[a-z0-9]*)[ \t]" found "${code}")
-if(found)
-  list(REMOVE_DUPLICATES found)
-  message(FATAL_ERROR "instructions that change results in ${MODULE}: ${found}")
-endif()
-# And the vector variants are there, so the check above looked at them.
 foreach(insn sqrtpd divpd)
   if(NOT code MATCHES "[ \t]v?${insn}[ \t]")
     message(FATAL_ERROR "no ${insn} in ${MODULE}")

@@ -7,7 +7,7 @@
 separate_arguments(objects UNIX_COMMAND "${OBJECTS}")
 set(checked 0)
 foreach(object ${objects})
-  if(NOT object MATCHES "ComputeNormals(Sse2|Avx2|Avx512)\\.cpp\\.o")
+  if(NOT object MATCHES "ComputeNormals(Sse2|Avx2|Avx2Fma|Avx512|Avx512Fast)\\.cpp\\.o")
     continue()
   endif()
   math(EXPR checked "${checked} + 1")

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cfloat>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -110,6 +111,36 @@ INSTANTIATE_TEST_SUITE_P(TexelSizes, AllTriples,
                                            -std::numeric_limits<float>::infinity(),
                                            std::numeric_limits<float>::quiet_NaN()));
 
+// The fast path's edges on both sides: the range of texel sizes it covers,
+// the largest one at which it settles z near 255 without the exact path; and
+// the smallest and largest height steps.
+INSTANTIATE_TEST_SUITE_P(FastPathEdges, AllTriples,
+                         ::testing::Values(0x1p-31f, std::nextafter(0x1p-31f, 0.0f), -0x1p-31f, 0x1p31f,
+                                           std::nextafter(0x1p31f, FLT_MAX), -0x1p31f, 0x1p15f,
+                                           std::nextafter(0x1p15f, FLT_MAX), 1.0f / 255.0f, 255.0f));
+
+// 200 random bit patterns and 100 sizes log-uniform over the covered range,
+// alternating in sign. Run by CI as a separate step (CTest configuration
+// Exhaustive): some two minutes of CPU time.
+std::vector<float> ManyTexelSizes()
+{
+    std::vector<float> sizes;
+    std::mt19937 rng(2026);
+    for (int i = 0; i < 200; ++i) {
+        const std::uint32_t bits = static_cast<std::uint32_t>(rng());
+        float s;
+        std::memcpy(&s, &bits, sizeof s);
+        sizes.push_back(s);
+    }
+    for (int i = 0; i < 100; ++i) {
+        const float s = std::exp2(-31.0f + 62.0f * (static_cast<float>(i) + 0.5f) / 100.0f);
+        sizes.push_back(i % 2 ? -s : s);
+    }
+    return sizes;
+}
+
+INSTANTIATE_TEST_SUITE_P(ManyTexelSizes, AllTriples, ::testing::ValuesIn(ManyTexelSizes()));
+
 // The scalar variant itself against the independent reference on every
 // triple, at the texel size most files use.
 TEST(NormalsVariants, ScalarMatchesReferenceOnEveryTriple)
@@ -132,7 +163,9 @@ TEST(NormalsVariants, ScalarMatchesReferenceOnEveryTriple)
 
 // Widths on both sides of every vector width, so each kernel's main loop, its
 // tail and the flat column meet; the heights fill a heap block of exactly
-// their size, and a guard after the normals catches stray stores.
+// their size, and a guard after the normals catches stray stores. Texel
+// sizes 3000 and 1e6 send many pixels, in every part of a row, to the exact
+// path (z near 255 on either side of the fast path's shortcut for it).
 TEST(NormalsVariants, AwkwardShapesInExactBuffers)
 {
     constexpr std::size_t kGuard = 64;
@@ -144,7 +177,7 @@ TEST(NormalsVariants, AwkwardShapesInExactBuffers)
                 Bytes heights(n);
                 for (auto& b : heights)
                     b = static_cast<std::uint8_t>(rng() >> 24);
-                for (float s : {1.0f, 0.25f, 0.0f}) {
+                for (float s : {1.0f, 0.25f, 0.0f, 3000.0f, 1e6f}) {
                     Bytes expected(3 * n), got(3 * n + kGuard, 0xAA);
                     ComputeNormalsVariant(ENormalsVariant::kScalar, heights.data(), expected.data(), width,
                                           height, s);

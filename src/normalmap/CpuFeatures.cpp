@@ -26,6 +26,7 @@ struct SCpuidBit {
 };
 
 constexpr SCpuidBit kSse2{kLeaf1, 3, 26};
+constexpr SCpuidBit kFma{kLeaf1, 2, 12};
 constexpr SCpuidBit kMovbe{kLeaf1, 2, 22};
 constexpr SCpuidBit kPopcnt{kLeaf1, 2, 23};
 constexpr SCpuidBit kOsxsave{kLeaf1, 2, 27};
@@ -43,7 +44,8 @@ constexpr SCpuidBit kLzcnt{kLeafExt1, 2, 5};
 // /arch:AVX2 and /arch:AVX512 let the compiler use what came with those
 // processor generations (BMI shifts, LZCNT, MOVBE), so a kernel built with
 // them runs only where all of it is. FMA came with them too, but the build
-// forbids contraction and a test disassembles the kernels: none is emitted.
+// forbids contraction and a test disassembles the kernels: only the fast
+// path, which asks for FMA itself, holds any.
 constexpr SCpuidBit kAvx2Kernel[] = {kAvx, kAvx2, kBmi1, kBmi2, kLzcnt, kMovbe, kPopcnt};
 constexpr SCpuidBit kAvx512Kernel[] = {kAvx512f, kAvx512dq, kAvx512cd, kAvx512bw, kAvx512vl};
 
@@ -101,6 +103,11 @@ bool CpuHasAvx2()
     return OsSaves(cpu, kYmmState) && HasAll(cpu, kAvx2Kernel);
 }
 
+bool CpuHasFma()
+{
+    return Has(ReadCpuid(), kFma);
+}
+
 bool CpuHasAvx512()
 {
     const SCpuid cpu = ReadCpuid();
@@ -123,6 +130,12 @@ bool CpuHasAvx2()
     return __builtin_cpu_supports("avx2");
 }
 
+bool CpuHasFma()
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("fma");
+}
+
 bool CpuHasAvx512()
 {
     __builtin_cpu_init();
@@ -139,6 +152,11 @@ bool CpuHasSse2()
 }
 
 bool CpuHasAvx2()
+{
+    return false;
+}
+
+bool CpuHasFma()
 {
     return false;
 }

@@ -5,6 +5,8 @@
 
 bool CpuHasSse2();
 bool CpuHasAvx2();
+// Fused multiply-add on 256-bit registers: what the AVX2 fast path adds.
+bool CpuHasFma();
 // AVX-512 F, BW and VL: what the AVX-512 kernel uses.
 bool CpuHasAvx512();
 

@@ -5,9 +5,12 @@
 
 #include <cstdint>
 
-enum class ENormalsVariant { kScalar, kSse2, kAvx2, kAvx512 };
+// Slowest first. kAvx2 and kAvx512 compute in double precision throughout;
+// kAvx2Fma and kAvx512Fast propose bytes in single precision and send every
+// pixel their error bound cannot prove to the exact path.
+enum class ENormalsVariant { kScalar, kSse2, kAvx2, kAvx2Fma, kAvx512, kAvx512Fast };
 
-constexpr int kNormalsVariantCount = 4;
+constexpr int kNormalsVariantCount = 6;
 
 const char* NormalsVariantName(ENormalsVariant variant);
 
@@ -21,6 +24,12 @@ ENormalsVariant BestNormalsVariant();
 // ComputeNormals with the given variant, which must be one of the supported.
 void ComputeNormalsVariant(ENormalsVariant variant, const std::uint8_t* heights, std::uint8_t* normals,
                            int width, int height, float texelsize);
+
+// ComputeNormalsVariant, returning how many computed pixels the fast path of
+// kAvx2Fma or kAvx512Fast left to the exact one (0 for the other variants).
+// For measurements only: the module calls the uncounted kernels.
+long long ComputeNormalsCountingFallbacks(ENormalsVariant variant, const std::uint8_t* heights,
+                                          std::uint8_t* normals, int width, int height, float texelsize);
 
 // ComputeHeights with the given variant's kernel.
 void ComputeHeightsVariant(ENormalsVariant variant, const std::uint8_t* pixels, std::uint8_t* heights, int width,

@@ -34,9 +34,21 @@ void HeightsRowAvx2(const std::uint8_t* pixels, std::uint8_t* heights, std::size
 void NormalRowAvx2(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out,
                    std::size_t count, float texelsize);
 #endif
+#ifdef QUARNEL_NORMALS_AVX2FMA
+// The fast path; the Counted form also returns how many pixels it left to the
+// exact path (all of them for a texel size it does not cover), for the benchmark.
+void NormalRowAvx2Fma(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out,
+                      std::size_t count, float texelsize);
+std::size_t NormalRowAvx2FmaCounted(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out,
+                                    std::size_t count, float texelsize);
+#endif
 #ifdef QUARNEL_NORMALS_AVX512
 void NormalRowAvx512(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out,
                      std::size_t count, float texelsize);
+void NormalRowAvx512Fast(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out,
+                         std::size_t count, float texelsize);
+std::size_t NormalRowAvx512FastCounted(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out,
+                                       std::size_t count, float texelsize);
 #endif
 
 #endif
