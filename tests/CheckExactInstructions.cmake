@@ -1,10 +1,13 @@
 # The module's machine code has no instruction that changes the bytes it
 # computes: no fused multiply-add and no approximate reciprocal or reciprocal
 # square root, in any variant. A stray -mfma or -march=native shows here.
-execute_process(COMMAND objdump -d --no-show-raw-insn ${MODULE}
+if(NOT OBJDUMP)
+  set(OBJDUMP objdump)
+endif()
+execute_process(COMMAND ${OBJDUMP} -d --no-show-raw-insn ${MODULE}
   OUTPUT_VARIABLE code RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "objdump failed on ${MODULE}")
+  message(FATAL_ERROR "${OBJDUMP} failed on ${MODULE}")
 endif()
 string(REGEX MATCHALL "[ \t](v?f[n]?m(add|sub)[a-z0-9]*|v?rsqrt[a-z0-9]*|v?rcp[a-z0-9]*)[ \t]" found "${code}")
 if(found)
