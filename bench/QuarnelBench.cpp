@@ -5,7 +5,7 @@
 //
 // Writes random 1024², 2048² and 4096² sources into DIR (a fresh temporary
 // folder by default, removed afterwards) and reports medians of N runs, in
-// process CPU time or with --wall in elapsed time.
+// process CPU time or with --wall in elapsed time (always elapsed on Windows).
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -16,8 +16,12 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <time.h>
 #include <unistd.h>
+#endif
 
 #include "../src/batch/Platform.h"
 #include "../src/normalmap/NormalMap.h"
@@ -28,16 +32,58 @@ namespace {
 
 // CPU time of the process (user and system) by default: on a machine shared
 // with other work it is not inflated by time spent waiting for a core, and
-// with the files in the page cache the job never waits for the disk.
+// with the files in the page cache the job never waits for the disk. Windows
+// counts CPU time in scheduler ticks of about 16 ms, too coarse for one
+// kernel run, so there it is elapsed time always.
+#ifdef _WIN32
+bool useWallClock = true;
+#else
 bool useWallClock = false;
+#endif
 
 double Now()
 {
-    if (useWallClock)
-        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-    timespec t;
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+#ifndef _WIN32
+    if (!useWallClock) {
+        timespec t;
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+    }
+#endif
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// A fresh folder of the bench's own for its files.
+bool MakeTempDir(std::string& dir)
+{
+#ifdef _WIN32
+    char base[MAX_PATH + 1];
+    const DWORD n = GetTempPathA(sizeof base, base);
+    if (n == 0 || n >= sizeof base)
+        return false;
+    for (unsigned i = 0; i < 100; ++i) {
+        dir = std::string(base) + "quarnel-bench-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(i);
+        if (CreateDirectoryA(dir.c_str(), nullptr))
+            return true;
+    }
+    return false;
+#else
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/quarnel-bench-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr)
+        return false;
+    dir = pattern;
+    return true;
+#endif
+}
+
+void RemoveDir(const std::string& dir)
+{
+#ifdef _WIN32
+    RemoveDirectoryA(dir.c_str());
+#else
+    rmdir(dir.c_str());
+#endif
 }
 using Bytes = std::vector<std::uint8_t>;
 
@@ -127,14 +173,9 @@ int main(int argc, char** argv)
         }
     }
     const bool ownDir = dir.empty();
-    if (ownDir) {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/quarnel-bench-XXXXXX";
-        if (mkdtemp(pattern.data()) == nullptr) {
-            std::perror("mkdtemp");
-            return 1;
-        }
-        dir = pattern;
+    if (ownDir && !MakeTempDir(dir)) {
+        std::fprintf(stderr, "cannot make a temporary folder\n");
+        return 1;
     }
 
     ENormalsVariant variants[kNormalsVariantCount];
@@ -211,6 +252,6 @@ int main(int argc, char** argv)
         std::remove(floorDst.c_str());
     }
     if (ownDir)
-        rmdir(dir.c_str());
+        RemoveDir(dir);
     return status;
 }
