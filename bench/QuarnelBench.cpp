@@ -5,7 +5,7 @@
 //
 // Writes random 1024², 2048² and 4096² sources into DIR (a fresh temporary
 // folder by default, removed afterwards) and reports medians of N runs, in
-// process CPU time or with --wall in elapsed time (always elapsed on Windows).
+// process CPU time or with --wall in elapsed time.
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -32,26 +32,37 @@ namespace {
 
 // CPU time of the process (user and system) by default: on a machine shared
 // with other work it is not inflated by time spent waiting for a core, and
-// with the files in the page cache the job never waits for the disk. Windows
-// counts CPU time in scheduler ticks of about 16 ms, too coarse for one
-// kernel run, so there it is elapsed time always.
-#ifdef _WIN32
-bool useWallClock = true;
-#else
+// with the files in the page cache the job never waits for the disk.
 bool useWallClock = false;
-#endif
+
+#ifdef _WIN32
+// Windows counts CPU time in scheduler ticks (10 to 16 ms), so one sample
+// repeats the call until it spans many ticks and takes the mean.
+constexpr double kCpuSampleSeconds = 0.5;
 
 double Now()
 {
-#ifndef _WIN32
-    if (!useWallClock) {
-        timespec t;
-        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-    }
-#endif
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    if (useWallClock)
+        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    const auto ticks = [](const FILETIME& t) {
+        return static_cast<double>((static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+    };
+    return (ticks(kernel) + ticks(user)) * 1e-7;
 }
+#else
+constexpr double kCpuSampleSeconds = 0.0;
+
+double Now()
+{
+    if (useWallClock)
+        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    timespec t;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+#endif
 
 // A fresh folder of the bench's own for its files.
 bool MakeTempDir(std::string& dir)
@@ -99,10 +110,17 @@ template <typename Fn>
 double MedianSeconds(int repeat, Fn fn)
 {
     std::vector<double> times;
+    const double minimum = useWallClock ? 0.0 : kCpuSampleSeconds;
     for (int i = 0; i < repeat; ++i) {
         const double start = Now();
-        fn();
-        times.push_back(Now() - start);
+        double elapsed = 0.0;
+        int calls = 0;
+        do {
+            fn();
+            ++calls;
+            elapsed = Now() - start;
+        } while (elapsed < minimum);
+        times.push_back(elapsed / calls);
     }
     return Median(times);
 }
