@@ -125,11 +125,12 @@ function(quarnel_normals_variants target)
   set(avx2_options -mavx2)
   set(avx512_files ComputeNormalsAvx512.cpp)
   set(avx512_options -mavx512f -mavx512bw -mavx512vl)
-  # mingw-w64 GCC keeps the stack 16-byte aligned but cannot realign it on
-  # x86-64 (its unwind data has no way to say so), yet still spills 32- and
-  # 64-byte registers with aligned moves, which fault. The assembler turns
-  # every aligned vector move into its unaligned form, which costs nothing on
-  # aligned data; VEX and EVEX arithmetic takes unaligned operands anyway.
+  # mingw-w64 GCC cannot realign the x86-64 stack beyond 16 bytes (its unwind
+  # data has no way to say so), so an aligned move it made to a 32- or 64-byte
+  # stack slot would fault. Rather than trust each compiler version to avoid
+  # them, the assembler turns every aligned vector move into its unaligned
+  # form, which costs nothing on aligned data; VEX and EVEX arithmetic takes
+  # unaligned operands anyway.
   if(MINGW AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
     list(APPEND avx2_options -Wa,-muse-unaligned-vector-move)
     list(APPEND avx512_options -Wa,-muse-unaligned-vector-move)
