@@ -16,8 +16,12 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <time.h>
 #include <unistd.h>
+#endif
 
 #include "../src/batch/Platform.h"
 #include "../src/normalmap/NormalMap.h"
@@ -31,6 +35,25 @@ namespace {
 // with the files in the page cache the job never waits for the disk.
 bool useWallClock = false;
 
+#ifdef _WIN32
+// Windows counts CPU time in scheduler ticks (10 to 16 ms), so one sample
+// repeats the call until it spans many ticks and takes the mean.
+constexpr double kCpuSampleSeconds = 0.5;
+
+double Now()
+{
+    if (useWallClock)
+        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    const auto ticks = [](const FILETIME& t) {
+        return static_cast<double>((static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+    };
+    return (ticks(kernel) + ticks(user)) * 1e-7;
+}
+#else
+constexpr double kCpuSampleSeconds = 0.0;
+
 double Now()
 {
     if (useWallClock)
@@ -38,6 +61,40 @@ double Now()
     timespec t;
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+#endif
+
+// A fresh folder of the bench's own for its files.
+bool MakeTempDir(std::string& dir)
+{
+#ifdef _WIN32
+    char base[MAX_PATH + 1];
+    const DWORD n = GetTempPathA(sizeof base, base);
+    if (n == 0 || n >= sizeof base)
+        return false;
+    for (unsigned i = 0; i < 100; ++i) {
+        dir = std::string(base) + "quarnel-bench-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(i);
+        if (CreateDirectoryA(dir.c_str(), nullptr))
+            return true;
+    }
+    return false;
+#else
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/quarnel-bench-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr)
+        return false;
+    dir = pattern;
+    return true;
+#endif
+}
+
+void RemoveDir(const std::string& dir)
+{
+#ifdef _WIN32
+    RemoveDirectoryA(dir.c_str());
+#else
+    rmdir(dir.c_str());
+#endif
 }
 using Bytes = std::vector<std::uint8_t>;
 
@@ -53,10 +110,17 @@ template <typename Fn>
 double MedianSeconds(int repeat, Fn fn)
 {
     std::vector<double> times;
+    const double minimum = useWallClock ? 0.0 : kCpuSampleSeconds;
     for (int i = 0; i < repeat; ++i) {
         const double start = Now();
-        fn();
-        times.push_back(Now() - start);
+        double elapsed = 0.0;
+        int calls = 0;
+        do {
+            fn();
+            ++calls;
+            elapsed = Now() - start;
+        } while (elapsed < minimum);
+        times.push_back(elapsed / calls);
     }
     return Median(times);
 }
@@ -143,14 +207,9 @@ int main(int argc, char** argv)
         }
     }
     const bool ownDir = dir.empty();
-    if (ownDir) {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/quarnel-bench-XXXXXX";
-        if (mkdtemp(pattern.data()) == nullptr) {
-            std::perror("mkdtemp");
-            return 1;
-        }
-        dir = pattern;
+    if (ownDir && !MakeTempDir(dir)) {
+        std::fprintf(stderr, "cannot make a temporary folder\n");
+        return 1;
     }
 
     ENormalsVariant variants[kNormalsVariantCount];
@@ -244,6 +303,6 @@ int main(int argc, char** argv)
         std::remove(floorDst.c_str());
     }
     if (ownDir)
-        rmdir(dir.c_str());
+        RemoveDir(dir);
     return status;
 }

@@ -48,6 +48,13 @@ function(quarnel_library_flags target)
   else()
     target_compile_options(${target} PRIVATE -fno-exceptions)
   endif()
+  # 32-bit Windows promises 4-byte stack alignment only, and hosts built with
+  # Microsoft's compiler call in with just that. Legacy SSE instructions fault
+  # on a misaligned 16-byte operand, so every function that keeps one on the
+  # stack realigns it rather than trusting its caller.
+  if(MINGW AND CMAKE_SIZEOF_VOID_P EQUAL 4 AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    target_compile_options(${target} PRIVATE -mincoming-stack-boundary=2)
+  endif()
 endfunction()
 
 # The module's only export is CreateBumpMaps under its C++ name; on Windows
@@ -105,10 +112,9 @@ endfunction()
 
 # The vector kernels of ComputeNormals, each file compiled for its own
 # instruction set and run only where the processor reports it (see
-# src/normalmap/CpuFeatures.cpp). SSE2 on every x86 GCC or Clang build; AVX2
-# and AVX-512 on x86-64 except MinGW, whose 16-byte stack alignment GCC does
-# not honour for spilled 32- and 64-byte registers. Other compilers and
-# processors build the scalar kernel only.
+# src/normalmap/CpuFeatures.cpp). SSE2 and AVX2 on every x86 GCC or Clang
+# build, AVX-512 on x86-64. Other compilers and processors build the scalar
+# kernel only. A kernel file joins a variant by being added to its list.
 include(CheckCXXSourceCompiles)
 function(quarnel_normals_variants target)
   if(MSVC)
@@ -124,32 +130,50 @@ function(quarnel_normals_variants target)
     #endif
     int main() { return 0; }" QUARNEL_TARGET_X86)
   check_cxx_source_compiles("
-    #if !defined(__x86_64__) || defined(_WIN32)
-    #error not x86-64 outside Windows
+    #if !defined(__x86_64__)
+    #error not x86-64
     #endif
-    int main() { return 0; }" QUARNEL_TARGET_X86_64_NOT_WINDOWS)
+    int main() { return 0; }" QUARNEL_TARGET_X86_64)
+  if(NOT QUARNEL_TARGET_X86)
+    return()
+  endif()
   set(dir ${PROJECT_SOURCE_DIR}/src/normalmap)
-  if(QUARNEL_TARGET_X86)
-    target_sources(${target} PRIVATE ${dir}/ComputeNormalsSse2.cpp)
-    set_source_files_properties(${dir}/ComputeNormalsSse2.cpp TARGET_DIRECTORY ${target}
-      PROPERTIES COMPILE_OPTIONS "-msse2;-mfpmath=sse")
-    target_compile_definitions(${target} PRIVATE QUARNEL_NORMALS_SSE2)
+  set(sse2_files ComputeNormalsSse2.cpp)
+  set(sse2_options -msse2 -mfpmath=sse)
+  set(avx2_files ComputeNormalsAvx2.cpp)
+  set(avx2_options -mavx2)
+  set(avx2fma_files ComputeNormalsAvx2Fma.cpp)
+  set(avx2fma_options -mavx2 -mfma)
+  set(avx512_files ComputeNormalsAvx512.cpp ComputeNormalsAvx512Fast.cpp)
+  set(avx512_options -mavx512f -mavx512bw -mavx512vl)
+  # mingw-w64 GCC cannot realign the x86-64 stack beyond 16 bytes (its unwind
+  # data has no way to say so), so an aligned move it made to a 32- or 64-byte
+  # stack slot would fault. Rather than trust each compiler version to avoid
+  # them, the assembler turns every aligned vector move into its unaligned
+  # form, which costs nothing on aligned data; VEX and EVEX arithmetic takes
+  # unaligned operands anyway.
+  if(MINGW AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    foreach(variant avx2 avx2fma avx512)
+      list(APPEND ${variant}_options -Wa,-muse-unaligned-vector-move)
+    endforeach()
   endif()
-  if(QUARNEL_TARGET_X86_64_NOT_WINDOWS)
-    # The fast-path files (Avx2Fma, Avx512Fast) are the only ones whose code
-    # may use fused multiply-adds and approximate reciprocals; the exact
-    # kernels they fall back on stay in files built without them.
-    target_sources(${target} PRIVATE ${dir}/ComputeNormalsAvx2.cpp ${dir}/ComputeNormalsAvx2Fma.cpp
-      ${dir}/ComputeNormalsAvx512.cpp ${dir}/ComputeNormalsAvx512Fast.cpp)
-    set_source_files_properties(${dir}/ComputeNormalsAvx2.cpp TARGET_DIRECTORY ${target}
-      PROPERTIES COMPILE_OPTIONS "-mavx2")
-    set_source_files_properties(${dir}/ComputeNormalsAvx2Fma.cpp TARGET_DIRECTORY ${target}
-      PROPERTIES COMPILE_OPTIONS "-mavx2;-mfma")
-    set_source_files_properties(${dir}/ComputeNormalsAvx512.cpp ${dir}/ComputeNormalsAvx512Fast.cpp
-      TARGET_DIRECTORY ${target} PROPERTIES COMPILE_OPTIONS "-mavx512f;-mavx512bw;-mavx512vl")
-    target_compile_definitions(${target} PRIVATE QUARNEL_NORMALS_AVX2 QUARNEL_NORMALS_AVX2FMA
-      QUARNEL_NORMALS_AVX512)
+  # The fast-path files are the only ones whose code may use fused
+  # multiply-adds and approximate reciprocals; the exact kernels they fall
+  # back on stay in files built without them.
+  set(variants sse2 avx2 avx2fma)
+  # AVX-512 on 32-bit x86 could not be run here (no emulator has it), so no
+  # 32-bit build carries it.
+  if(QUARNEL_TARGET_X86_64)
+    list(APPEND variants avx512)
   endif()
+  foreach(variant IN LISTS variants)
+    list(TRANSFORM ${variant}_files PREPEND ${dir}/)
+    target_sources(${target} PRIVATE ${${variant}_files})
+    set_source_files_properties(${${variant}_files} TARGET_DIRECTORY ${target}
+      PROPERTIES COMPILE_OPTIONS "${${variant}_options}")
+    string(TOUPPER ${variant} name)
+    target_compile_definitions(${target} PRIVATE QUARNEL_NORMALS_${name})
+  endforeach()
 endfunction()
 
 # Microsoft's compiler driver (cl, clang-cl): /arch per kernel file, on x64

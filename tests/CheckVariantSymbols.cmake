@@ -3,19 +3,27 @@
 # template instance) from an AVX-512 file could replace the baseline copy
 # every other file calls, and run AVX-512 code on a processor without it.
 # Weak objects (V, such as type information a sanitizer emits) are data and
-# the same in every file.
+# the same in every file. PE objects have no weak symbols; the linker merges
+# COMDAT sections instead, so no code may sit in one.
+if(NOT NM)
+  set(NM nm)
+endif()
+if(NOT OBJDUMP)
+  set(OBJDUMP objdump)
+endif()
 separate_arguments(objects UNIX_COMMAND "${OBJECTS}")
 set(checked 0)
 foreach(object ${objects})
-  if(NOT object MATCHES "ComputeNormals(Sse2|Avx2|Avx2Fma|Avx512|Avx512Fast)\\.cpp\\.o")
+  if(NOT object MATCHES "ComputeNormals[A-Za-z0-9]*(Sse2|Avx2|Avx512)[A-Za-z0-9]*\\.cpp\\.o(bj)?$")
     continue()
   endif()
   math(EXPR checked "${checked} + 1")
-  execute_process(COMMAND nm --defined-only ${object} OUTPUT_VARIABLE symbols RESULT_VARIABLE rc)
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "nm failed on ${object}")
+  execute_process(COMMAND ${NM} --defined-only ${object} OUTPUT_VARIABLE symbols RESULT_VARIABLE rc)
+  execute_process(COMMAND ${OBJDUMP} -h ${object} OUTPUT_VARIABLE sections RESULT_VARIABLE rc2)
+  if(NOT rc EQUAL 0 OR NOT rc2 EQUAL 0)
+    message(FATAL_ERROR "${NM} or ${OBJDUMP} failed on ${object}")
   endif()
-  string(REGEX MATCHALL "[^\n]* W [^\n]*" weak "${symbols}")
+  string(REGEX MATCHALL "[^\n]* W [^\n]*|CODE[^\n]*LINK_ONCE[^\n]*" weak "${symbols}\n${sections}")
   if(weak)
     message(FATAL_ERROR "mergeable symbols in ${object}:\n${weak}")
   endif()
