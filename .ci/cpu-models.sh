@@ -21,7 +21,7 @@ models=(
 )
 # The exhaustive test runs at these texel sizes only (as gtest prints them):
 # the usual one, one whose products round, a subnormal one and zero, whose
-# bytes are the not-a-number ones. Emulated, each costs 7 to 10 s per model.
+# bytes are the not-a-number ones. Emulated, each costs 6 to 10 s per model.
 sizes="1 3.7 1.4013e-45 0"
 # The scalar code against the reference is the same on every processor and
 # costs 2 s a texel size emulated; the native run has it.
