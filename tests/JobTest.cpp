@@ -165,9 +165,12 @@ TEST(Job, UnopenableSourcesAndDestinations)
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const std::string inMissingFolder = tmp.Path("nowhere") + "/dst.tga";
     const std::string underAFile = src + "/dst.tga";  // ENOTDIR
+    // 500 bytes: the message naming it must reach the user whole.
+    const std::string longMissing =
+        tmp.Path(std::string(250, 'a') + "/" + std::string(250, 'b')).substr(0, 500);
 
     // A folder or a FIFO as the source must be refused, not read or waited on.
-    for (const auto& bad : {missing, folder, fifo, underAFile, std::string()}) {
+    for (const auto& bad : {missing, folder, fifo, underAFile, std::string(), longMissing}) {
         SCOPED_TRACE(bad);
         EXPECT_EQ(RunJobs({Job(bad, dst)}), Strings{"Cant open " + Quote(bad) + " for reading"});
         EXPECT_FALSE(FileExists(dst));
@@ -346,8 +349,10 @@ TEST(Job, NoDescriptorOutlivesAJob)
 }
 
 // A buffer that cannot be had is reported and the batch goes on. Run in a
-// child whose address space is too small for a 32767 x 32767 image; the source
-// is sparse, so it takes no disk.
+// child whose address space is too small for a 32767 x 32767 image; the
+// sources are sparse, so they take no disk. Two of them hold the pixel bytes
+// but lack the ID field or colour map their header promises: those must be
+// found short before anything is allocated, not run out of memory.
 TEST(Job, AllocationFailureIsReported)
 {
 #if defined(QUARNEL_ASAN)
@@ -355,12 +360,21 @@ TEST(Job, AllocationFailureIsReported)
 #else
     TempDir tmp;
     const std::string big = tmp.Path("big.tga"), small = tmp.Path("small.tga");
+    const std::string noId = tmp.Path("no-id.tga"), noMap = tmp.Path("no-map.tga");
     const std::string dst = tmp.Path("dst.tga"), smallDst = tmp.Path("small-dst.tga");
     STgaFields fields;
     fields.width = 32767;
     fields.height = 32767;
-    WriteFile(big, TgaHeader(fields));
-    ASSERT_EQ(truncate(big.c_str(), 18 + 3LL * 32767 * 32767), 0);
+    STgaFields withId = fields, withMap = fields;
+    withId.idlen = 255;
+    withMap.cmaptype = 1;
+    withMap.cmaplen = 0xFFFF;
+    withMap.cmapbits = 32;
+    for (const auto& [path, header] :
+         {std::pair{big, fields}, std::pair{noId, withId}, std::pair{noMap, withMap}}) {
+        WriteFile(path, TgaHeader(header));
+        ASSERT_EQ(truncate(path.c_str(), 18 + 3LL * 32767 * 32767), 0);
+    }
     const Bytes smallBytes = RandomTga(6, 5, 17);
     WriteFile(small, smallBytes);
     const std::string out = tmp.Path("out");
@@ -371,15 +385,18 @@ TEST(Job, AllocationFailureIsReported)
         const rlimit limit = {std::size_t{1} << 30, std::size_t{1} << 30};
         setrlimit(RLIMIT_AS, &limit);
         std::FILE* f = std::freopen(out.c_str(), "w", stderr);
-        std::vector<SCreateBumpMap> jobs = {Job(big, dst), Job(small, smallDst)};
-        CreateBumpMaps(jobs.data(), 2);
+        std::vector<SCreateBumpMap> jobs = {Job(big, dst), Job(noId, dst), Job(noMap, dst),
+                                            Job(small, smallDst)};
+        CreateBumpMaps(jobs.data(), static_cast<int>(jobs.size()));
         _exit(f != nullptr ? 0 : 1);
     }
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     const Bytes text = ReadFile(out);
-    EXPECT_EQ(Messages(std::string(text.begin(), text.end())), Strings{Quote(big) + " out of memory"});
+    EXPECT_EQ(Messages(std::string(text.begin(), text.end())),
+              (Strings{Quote(big) + " out of memory", Quote(noId) + " is truncated",
+                       Quote(noMap) + " is truncated"}));
     EXPECT_FALSE(FileExists(dst));
     EXPECT_EQ(ReadFile(smallDst), reference::ConvertFile(smallBytes, 1.0f));
 #endif
@@ -457,6 +474,45 @@ TEST(Job, DestinationReaderLeavingIsAFailedWriteNotASignal)
         const Bytes text = ReadFile(out);
         EXPECT_EQ(Messages(std::string(text.begin(), text.end())), Strings{"Cant write " + Quote(fifo)});
     }
+}
+
+// A FIFO destination whose reader is slow but stays: the job waits for it and
+// delivers every byte rather than give up when the pipe is full.
+TEST(Job, SlowFifoReaderGetsEveryByte)
+{
+    TempDir tmp;
+    const std::string src = tmp.Path("src.tga"), fifo = tmp.Path("fifo"), got = tmp.Path("got");
+    const Bytes source = RandomTga(256, 256, 26);  // three pipe buffers and more
+    WriteFile(src, source);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t reader = fork();
+    ASSERT_GE(reader, 0);
+    if (reader == 0) {
+        // Open first, wait for the writer, then sip 4 KiB a millisecond until it closes.
+        const int fd = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+        const char go = 'x';
+        pollfd p = {fd, POLLIN, 0};
+        std::FILE* f = std::fopen(got.c_str(), "wb");
+        if (fd < 0 || f == nullptr || write(ready[1], &go, 1) != 1 || poll(&p, 1, 20000) != 1 ||
+            fcntl(fd, F_SETFL, 0) != 0)
+            _exit(1);
+        char buf[4096];
+        ssize_t n = 0;
+        while ((n = read(fd, buf, sizeof buf)) > 0 && std::fwrite(buf, 1, static_cast<std::size_t>(n), f) > 0)
+            usleep(1000);
+        _exit(n == 0 && std::fclose(f) == 0 ? 0 : 2);
+    }
+    char go = 0;
+    ASSERT_EQ(read(ready[0], &go, 1), 1);
+    close(ready[0]);
+    close(ready[1]);
+    EXPECT_EQ(RunJobs({Job(src, fifo)}), Strings{});
+    int status = 0;
+    ASSERT_EQ(waitpid(reader, &status, 0), reader);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(ReadFile(got), reference::ConvertFile(source, 1.0f));
 }
 
 }  // namespace

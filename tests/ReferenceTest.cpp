@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -56,23 +57,26 @@ TEST(Reference, LargeImagesMatchByteForByte)
     }
 }
 
-// Every height triple once for two texel sizes, straight through ComputeNormals:
-// each 2 x 2 image has exactly one computed pixel.
+// Every height triple once for two texel sizes, straight through ComputeNormals.
+// In image (c, u) the first row is c 0 c 1 ... c 255 c and the second all u,
+// so its even pixels are the triples (c, e, u) for every e.
 TEST(Reference, EveryHeightTriple)
 {
+    constexpr int kWidth = 513;
+    Bytes heights(2 * kWidth), got(3 * heights.size());
     for (float s : {1.0f, 0.7f}) {
         std::size_t differing = 0;
         for (int c = 0; c < 256; ++c) {
-            for (int e = 0; e < 256; ++e) {
-                for (int u = 0; u < 256; ++u) {
-                    const std::uint8_t heights[4] = {static_cast<std::uint8_t>(c),
-                                                     static_cast<std::uint8_t>(e),
-                                                     static_cast<std::uint8_t>(u), 0};
-                    std::uint8_t got[12];
+            for (int i = 0; i < kWidth; ++i)
+                heights[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i % 2 ? i / 2 : c);
+            for (int u = 0; u < 256; ++u) {
+                std::memset(heights.data() + kWidth, u, kWidth);
+                ComputeNormals(heights.data(), got.data(), kWidth, 2, s);
+                for (int e = 0; e < 256; ++e) {
                     std::uint8_t expected[3];
-                    ComputeNormals(heights, got, 2, 2, s);
-                    reference::NormalPixel(heights[0], heights[1], heights[2], s, expected);
-                    differing += got[0] != expected[0] || got[1] != expected[1] || got[2] != expected[2];
+                    reference::NormalPixel(static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(e),
+                                           static_cast<std::uint8_t>(u), s, expected);
+                    differing += std::memcmp(&got[6 * static_cast<std::size_t>(e)], expected, 3) != 0;
                 }
             }
         }

@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# The dispatch on processors other than this machine's: QEMU's user-mode
+# emulation runs the tests already built in build/ under older x86-64 models.
+# Each model's run names the variant the dispatch must choose there, so a wrong
+# choice fails, and an instruction the model lacks ends the run with SIGILL.
+#
+#   .ci/cpu-models.sh [BUILD_DIR]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+if [ "$(uname -m)" != x86_64 ]; then
+  echo "cpu-models: x86-64 processor models need an x86-64 build; skipped"
+  exit 0
+fi
+
+# Processor model, and the one variant the dispatch must choose on it: the
+# fastest that model runs.
+models=(
+  "Westmere sse2"  # SSE2 up to SSE4.2, no AVX
+  "Haswell avx2-fma"  # AVX2 and FMA; QEMU 7.2 emulates no AVX-512
+)
+# The exhaustive test runs at these texel sizes only (as gtest prints them):
+# the usual one, one whose products round, a subnormal one and zero, whose
+# bytes are the not-a-number ones. Emulated, each costs 6 to 10 s per model.
+sizes="1 3.7 1.4013e-45 0"
+# The scalar code against the reference is the same on every processor and
+# costs 2 s a texel size emulated; the native run has it.
+skipped="NormalsVariants.ScalarMatchesReferenceOnEveryTriple"
+# Whole files through the job, including 32767-pixel rows.
+conversions="Job.ConvertsAndCarriesTheHeaderByteForByte:Job.LongestImagesConvert"
+
+if ! command -v qemu-x86_64 >/dev/null; then
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends qemu-user >/dev/null
+fi
+
+# Instances are picked by value, so texel sizes added to the list keep these.
+exhaustive=$("$build/quarnel_variants_tests" --gtest_list_tests | awk -v sizes="$sizes" '
+  BEGIN { n = split(sizes, want); for (i = 1; i <= n; ++i) wanted[want[i]] = 1 }
+  /^[^ ]/ { suite = $1 }
+  /# GetParam\(\) = / && ($NF in wanted) { printf ":%s%s", suite, $1; found[$NF] = 1 }
+  END {
+    for (s in wanted) if (!(s in found)) { print "cpu-models: no exhaustive test at texel size " s > "/dev/stderr"; bad = 1 }
+    exit bad
+  }')
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# Chained, so the first failure ends the model's run (set -e does not reach
+# into a function called as a condition).
+run_model() {
+  local qemu=(qemu-x86_64 -cpu "$1")
+  QUARNEL_EXPECTED_VARIANT=$2 "${qemu[@]}" "$build/quarnel_variants_tests" \
+      --gtest_filter="NormalsVariants.*:HeightsVariants.*$exhaustive:-$skipped" &&
+    "${qemu[@]}" "$build/quarnel_tests" --gtest_filter="$conversions" &&
+    "${qemu[@]}" "$build/quarnel_module_tests" &&
+    "${qemu[@]}" "$build/quarnel-convert" --texel-size 0.0625 examples/height.tga "$work/$1.tga" &&
+    cmp "$work/$1.tga" examples/height-normals.tga
+}
+
+# One model per core.
+pids=()
+for m in "${models[@]}"; do
+  read -r model variant <<<"$m"
+  (
+    start=$SECONDS
+    if run_model "$model" "$variant" >"$work/$model.log" 2>&1; then
+      echo "$model ($variant): passed in $((SECONDS - start)) s" >>"$work/$model.log"
+    else
+      echo "$model ($variant): FAILED" >>"$work/$model.log"
+      exit 1
+    fi
+  ) &
+  pids+=($!)
+done
+status=0
+for i in "${!models[@]}"; do
+  wait "${pids[$i]}" || status=1
+  read -r model _ <<<"${models[$i]}"
+  # QEMU's Haswell names a few system features TCG leaves out; nothing here uses them.
+  grep -v "TCG doesn't support requested feature" "$work/$model.log"
+done
+exit $status
