@@ -98,14 +98,31 @@ function(quarnel_windows_module target)
     target_sources(${target} PRIVATE ${def})
     target_link_options(${target} PRIVATE -static)
     # The linker's import library gives 32-bit names a leading underscore
-    # (__imp__?CreateBumpMaps...), which Microsoft's linker would not find;
-    # dlltool writes the names as that linker spells them.
-    set(dlltool ${CMAKE_DLLTOOL})
-    if(NOT dlltool)
-      string(REGEX REPLACE "g\\+\\+(-[a-z0-9]+)?$" "dlltool" dlltool "${CMAKE_CXX_COMPILER}")
+    # (__imp__?CreateBumpMaps...), which Microsoft's linker would not find, so
+    # a dlltool writes it again with the names as that linker spells them.
+    # llvm-dlltool writes short import members as Microsoft's lib.exe does;
+    # binutils' dlltool writes object files without the safe-exception-handler
+    # mark, which a 32-bit link with /SAFESEH (its default there) refuses.
+    find_program(QUARNEL_LLVM_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14)
+    if(QUARNEL_LLVM_DLLTOOL)
+      if(arch STREQUAL "x64")
+        set(machine i386:x86-64)
+      else()
+        set(machine i386)
+      endif()
+      set(dlltool ${QUARNEL_LLVM_DLLTOOL} -m ${machine})
+    else()
+      if(arch STREQUAL "x86")
+        message(WARNING "no llvm-dlltool: the x86 Quarnel.lib will not link with /SAFESEH")
+      endif()
+      set(dlltool ${CMAKE_DLLTOOL})
+      if(NOT dlltool)
+        string(REGEX REPLACE "g\\+\\+(-[a-z0-9]+)?$" "dlltool" dlltool "${CMAKE_CXX_COMPILER}")
+      endif()
+      list(APPEND dlltool --no-leading-underscore)
     endif()
     add_custom_command(TARGET ${target} POST_BUILD
-      COMMAND ${dlltool} --no-leading-underscore -d ${def} -D Quarnel.dll -l $<TARGET_LINKER_FILE:${target}>
+      COMMAND ${dlltool} -d ${def} -D Quarnel.dll -l $<TARGET_LINKER_FILE:${target}>
       VERBATIM)
   endif()
 endfunction()

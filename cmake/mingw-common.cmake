@@ -8,9 +8,15 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Wine runs the test programs. Each build folder gets a prefix of its own, so
-# no run touches the user's ~/.wine; the tests set WINEPREFIX to it.
-find_program(QUARNEL_WINE NAMES wine64 wine)
+# Wine runs the test programs, in a prefix of the build folder's own (or
+# QUARNEL_WINE_PREFIX), so no run touches the user's ~/.wine. Where
+# 32-bit Wine is installed too, Debian's `wine` is the 32-bit loader and the
+# 64-bit one lives in its library folder only.
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+  find_program(QUARNEL_WINE NAMES wine64 wine PATHS /usr/lib/wine /usr/lib64/wine)
+else()
+  find_program(QUARNEL_WINE NAMES wine)
+endif()
 if(QUARNEL_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${QUARNEL_WINE})
 endif()

@@ -56,7 +56,7 @@
 #ifndef QUARNEL_H
 #define QUARNEL_H
 
-#include <cstddef>
+#include <stddef.h>
 
 #if defined(_WIN32)
 #define QUARNEL_API

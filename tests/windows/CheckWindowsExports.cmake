@@ -66,7 +66,8 @@ if(NOT rc EQUAL 0)
 endif()
 # dlltool's pointer is import data (I), lld-link's a plain symbol (T).
 string(REGEX MATCHALL "[^\n]* [IT] __imp_[^\n]*" pointers "${symbols}")
-string(REGEX MATCHALL "[^\n]* T [^\n]*" thunks "${symbols}")
+# Section symbols (.text of a short import member) are not names.
+string(REGEX MATCHALL "[^\n]* T [^.\n][^\n]*" thunks "${symbols}")
 string(REGEX REPLACE "[^;]* [IT] " "" pointers "${pointers}")
 string(REGEX REPLACE "[^;]* T " "" thunks "${thunks}")
 list(FILTER thunks EXCLUDE REGEX "^__imp_")

@@ -1,6 +1,6 @@
 #include "ImportPatch.h"
 
-#include <cstring>
+#include <string.h>
 
 namespace {
 
@@ -42,7 +42,7 @@ void* PatchImport(HMODULE module, const char* dll, const char* function, void* r
             if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
                 continue;
             const auto* byName = At<const IMAGE_IMPORT_BY_NAME>(module, static_cast<DWORD>(names->u1.AddressOfData));
-            if (std::strcmp(reinterpret_cast<const char*>(byName->Name), function) == 0)
+            if (strcmp(reinterpret_cast<const char*>(byName->Name), function) == 0)
                 return Swap(reinterpret_cast<ULONG_PTR*>(&slots->u1.Function), replacement);
         }
     }
