@@ -56,7 +56,9 @@ ctest --preset windows-x64
 # float and NaN: two minutes emulated instead of six; x64 runs them all.
 sizes="TexelSizes/AllTriples.*/0:TexelSizes/AllTriples.*/4:TexelSizes/AllTriples.*/9"
 sizes+=":TexelSizes/AllTriples.*/11:TexelSizes/AllTriples.*/14"
-windows_step windows-x86 -DQUARNEL_WINE_TESTS=ON \
+emulated=OFF
+[ -e /proc/sys/fs/binfmt_misc/qemu-i386 ] && emulated=ON
+windows_step windows-x86 -DQUARNEL_WINE_TESTS=ON -DQUARNEL_WINE_EMULATED=$emulated \
   -DQUARNEL_VARIANTS_FILTER="${QUARNEL_X86_VARIANTS_FILTER-NormalsVariants.*:HeightsVariants.*:$sizes}"
 start=$SECONDS
 ctest --preset windows-x86 -j2

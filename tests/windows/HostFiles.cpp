@@ -12,9 +12,13 @@ TempDir::TempDir()
     const DWORD n = GetTempPathA(sizeof base, base);
     if (n == 0 || n > MAX_PATH)
         return;
-    const std::string path = std::string(base) + "quarnel-host-" + std::to_string(GetCurrentProcessId());
-    if (CreateDirectoryA(path.c_str(), nullptr))
-        dir = path;
+    // Wine reuses small process ids, and a run that died keeps its folder.
+    for (unsigned attempt = 0; attempt < 100 && dir.empty(); ++attempt) {
+        const std::string path = std::string(base) + "quarnel-host-" + std::to_string(GetCurrentProcessId()) + "-" +
+                                 std::to_string(GetTickCount() + attempt);
+        if (CreateDirectoryA(path.c_str(), nullptr))
+            dir = path;
+    }
 }
 
 TempDir::~TempDir()

@@ -9,10 +9,10 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdlib>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <functional>
@@ -735,7 +735,12 @@ int main(int argc, char** argv)
     LongPathCases(tally, host, tmp, Exists(share) ? share + tmp.dir.substr(2) : "");
     FaultCases(tally, host, tmp);
     HeldDestinationCases(tally, host, tmp);
-    ConcurrentCases(tally, host, tmp);
+    // qemu-user cannot run 32-bit Wine's threads (a host that merely starts
+    // four threads crashes there), so an emulated run leaves this case out.
+    if (std::getenv("QUARNEL_HOST_NO_THREADS") == nullptr)
+        ConcurrentCases(tally, host, tmp);
+    else
+        tally.skipped.push_back("four threads at once (threads do not run under this emulator)");
 #if defined(__i386__)
     MisalignedStackCases(tally, host, tmp);
 #endif
