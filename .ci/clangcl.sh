@@ -9,14 +9,7 @@ cd "$(dirname "$0")/.."
 # Wine's headers and import libraries serve as the SDK, both widths.
 packages=(cmake ninja-build clang-tools-14 lld-14 llvm-14 libwine-dev libwine-dev:i386 wine64)
 dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+bash .ci/install.sh "${packages[@]}"
 
 for arch in x64 x86; do
   echo "== Windows $arch: Quarnel.dll (clang-cl, Wine's SDK; warnings are errors here)"

@@ -29,10 +29,7 @@ skipped="NormalsVariants.ScalarMatchesReferenceOnEveryTriple"
 # Whole files through the job, including 32767-pixel rows.
 conversions="Job.ConvertsAndCarriesTheHeaderByteForByte:Job.LongestImagesConvert"
 
-if ! command -v qemu-x86_64 >/dev/null; then
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends qemu-user >/dev/null
-fi
+bash .ci/install.sh qemu-user
 
 # Instances are picked by value, so texel sizes added to the list keep these.
 exhaustive=$("$build/quarnel_variants_tests" --gtest_list_tests | awk -v sizes="$sizes" '

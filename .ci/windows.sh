@@ -16,14 +16,7 @@ fi
 packages=(cmake ninja-build g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64
   binutils-mingw-w64-i686 wine wine64 wine32:i386 qemu-user libwine-dev libwine-dev:i386 clang-14 lld-14
   llvm-14 googletest)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+bash .ci/install.sh "${packages[@]}"
 
 # 32-bit x86 programs through qemu-i386 when the kernel cannot run them (F: the
 # interpreter is opened now, so it works in any mount namespace later).
