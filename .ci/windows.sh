@@ -4,6 +4,8 @@
 # Microsoft's ABI (clang, lld-link, Wine's SDK), and runs every Windows test
 # under Wine: the 64-bit module with wine64, the 32-bit one with 32-bit Wine,
 # under qemu-i386 where the kernel runs no 32-bit programs itself.
+#   .ci/windows.sh            install what is missing, build and test
+#   .ci/windows.sh --prepare  only install, and make the shared Wine prefix
 #   QUARNEL_X86_VARIANTS_FILTER   gtest filter for the emulated x86 variants test
 #                                 (default: five texel sizes; empty: all)
 set -euo pipefail
@@ -29,6 +31,16 @@ if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
   fi
 fi
 
+# The Wine prefix both build folders share. Making it takes minutes, mostly on
+# one core and partly emulated, so .ci/run has it made while other work runs;
+# the tests' own set-up step then finds it ready.
+prefix=$PWD/build-wine-prefix
+if [ "${1-}" = --prepare ]; then
+  WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= DISPLAY= \
+    cmake -DWINE=/usr/lib/wine/wine64 -DWINESERVER=wineserver -DPREFIX="$prefix" -P tests/windows/WinePrefix.cmake
+  exit 0
+fi
+
 # Configures and builds one build folder; its tests follow. Both folders share
 # one Wine prefix, so its set-up (emulated in part) is paid once.
 windows_step() {  # preset, then extra configure options
@@ -36,7 +48,7 @@ windows_step() {  # preset, then extra configure options
   shift
   echo "== Windows ${preset#windows-}: Quarnel.dll (mingw-w64; warnings are errors here)"
   cmake --preset "$preset" -DQUARNEL_WERROR=ON -DQUARNEL_MSVC_HOSTS=ON \
-    -DQUARNEL_WINE_PREFIX="$PWD/build-wine-prefix" "$@" >/dev/null
+    -DQUARNEL_WINE_PREFIX="$prefix" "$@" >/dev/null
   cmake --build --preset "$preset" -j2
 }
 
