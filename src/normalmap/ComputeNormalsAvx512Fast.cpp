@@ -98,11 +98,9 @@ inline std::size_t Fallback(std::uint64_t uncertain, const std::uint8_t* row, co
                             std::uint8_t* out, float texelsize)
 {
     std::size_t count = 0;
-    for (unsigned i = 0; uncertain != 0; ++i, uncertain >>= 1) {
-        if ((uncertain & 1) != 0) {
-            NormalRowScalar(row + i, next + i, out + 3 * i, 1, texelsize);
-            ++count;
-        }
+    for (; uncertain != 0; uncertain &= uncertain - 1, ++count) {
+        const unsigned i = LowestLane(uncertain);
+        NormalRowScalar(row + i, next + i, out + 3 * i, 1, texelsize);
     }
     return count;
 }
