@@ -59,6 +59,12 @@ bool CommitDestination(SDestination* dst, const char* path);
 // destination is left as it was, or cut short where it was written directly.
 void DiscardDestination(SDestination* dst);
 
+// What those two ask of the system: the written bytes of f on disk; temp
+// renamed over path in one step; temp removed.
+bool SyncToDisk(std::FILE* f);
+bool ReplaceWithTemp(const char* temp, const char* path);
+void RemoveTemp(const char* temp);
+
 // Memory for an image-sized buffer, released with std::free like malloc's.
 // Null when it cannot be had. Where the system allows, asks for large pages:
 // the job touches every page of the pixels once, and on some systems that

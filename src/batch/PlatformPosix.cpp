@@ -150,35 +150,19 @@ bool OpenDestination(const char* path, SDestination* dst)
     return dst->f != nullptr;
 }
 
-bool CommitDestination(SDestination* dst, const char* path)
+bool SyncToDisk(std::FILE* f)
 {
-    std::FILE* f = dst->f;
-    dst->f = nullptr;
-    const bool replacing = dst->temp[0] != '\0';
-    bool ok = std::fflush(f) == 0;
-    // On disk before the rename, so a power loss leaves the old file or the
-    // whole new one under the name, never an empty or partial one.
-    if (ok && replacing)
-        ok = fsync(fileno(f)) == 0;
-    // Closed even after a failed flush; a full disk often shows only here.
-    ok = std::fclose(f) == 0 && ok;
-    if (replacing) {
-        ok = ok && rename(dst->temp, path) == 0;
-        if (!ok)
-            unlink(dst->temp);
-        dst->temp[0] = '\0';
-    }
-    return ok;
+    return fsync(fileno(f)) == 0;
 }
 
-void DiscardDestination(SDestination* dst)
+bool ReplaceWithTemp(const char* temp, const char* path)
 {
-    if (dst->f != nullptr)
-        std::fclose(dst->f);
-    dst->f = nullptr;
-    if (dst->temp[0] != '\0')
-        unlink(dst->temp);
-    dst->temp[0] = '\0';
+    return rename(temp, path) == 0;
+}
+
+void RemoveTemp(const char* temp)
+{
+    unlink(temp);
 }
 
 void* AllocateImageBuffer(std::size_t size)

@@ -189,20 +189,6 @@ HANDLE CreateTemp(const char* path, DWORD attributes, SDestination* dst)
     return INVALID_HANDLE_VALUE;
 }
 
-// Puts the complete temporary file in the destination's place in one step.
-bool ReplaceWithTemp(const char* temp, const char* path)
-{
-    SWidePath from, to;
-    return ToWidePath(temp, &from) && ToWidePath(path, &to) &&
-           MoveFileExW(from.text, to.text, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-}
-
-void RemoveTemp(const char* temp)
-{
-    SWidePath wide;
-    if (ToWidePath(temp, &wide))
-        DeleteFileW(wide.text);
-}
 
 // The empty path and a folder's path cannot have a temporary file beside them.
 bool NamesAFile(const char* path)
@@ -261,34 +247,24 @@ bool OpenDestination(const char* path, SDestination* dst)
     return dst->f != nullptr;
 }
 
-bool CommitDestination(SDestination* dst, const char* path)
+bool SyncToDisk(std::FILE* f)
 {
-    std::FILE* f = dst->f;
-    dst->f = nullptr;
-    const bool replacing = dst->temp[0] != '\0';
-    bool ok = std::fflush(f) == 0;
-    // On disk before the rename, so a power loss leaves the old file or the
-    // whole new one under the name.
-    if (ok && replacing)
-        ok = _commit(_fileno(f)) == 0;
-    ok = std::fclose(f) == 0 && ok;
-    if (replacing) {
-        ok = ok && ReplaceWithTemp(dst->temp, path);
-        if (!ok)
-            RemoveTemp(dst->temp);
-        dst->temp[0] = '\0';
-    }
-    return ok;
+    return _commit(_fileno(f)) == 0;
 }
 
-void DiscardDestination(SDestination* dst)
+// Puts the complete temporary file in the destination's place in one step.
+bool ReplaceWithTemp(const char* temp, const char* path)
 {
-    if (dst->f != nullptr)
-        std::fclose(dst->f);
-    dst->f = nullptr;
-    if (dst->temp[0] != '\0')
-        RemoveTemp(dst->temp);
-    dst->temp[0] = '\0';
+    SWidePath from, to;
+    return ToWidePath(temp, &from) && ToWidePath(path, &to) &&
+           MoveFileExW(from.text, to.text, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+void RemoveTemp(const char* temp)
+{
+    SWidePath wide;
+    if (ToWidePath(temp, &wide))
+        DeleteFileW(wide.text);
 }
 
 void* AllocateImageBuffer(std::size_t size)

@@ -173,7 +173,6 @@ SFast Constants(float texelsize)
 }
 
 // The row, and how many of its pixels the fast path left to the exact one.
-template <bool kCount>
 std::size_t Row(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out, std::size_t count,
                 float texelsize)
 {
@@ -186,19 +185,13 @@ std::size_t Row(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t*
     std::size_t x = 0;
     for (; x + 32 <= count; x += 32) {
         const std::uint32_t uncertain = Block32(row + x, next + x, out + 3 * x, k);
-        if (uncertain != 0) {
-            const std::size_t recomputed = Fallback(uncertain, row + x, next + x, out + 3 * x, texelsize);
-            if (kCount)
-                fallbacks += recomputed;
-        }
+        if (uncertain != 0)
+            fallbacks += Fallback(uncertain, row + x, next + x, out + 3 * x, texelsize);
     }
     for (; x + 8 <= count; x += 8) {
         const std::uint32_t uncertain = Tail8(row + x, next + x, out + 3 * x, k);
-        if (uncertain != 0) {
-            const std::size_t recomputed = Fallback(uncertain, row + x, next + x, out + 3 * x, texelsize);
-            if (kCount)
-                fallbacks += recomputed;
-        }
+        if (uncertain != 0)
+            fallbacks += Fallback(uncertain, row + x, next + x, out + 3 * x, texelsize);
     }
     // The last few pixels through the kernel that defines them.
     NormalRowScalar(row + x, next + x, out + 3 * x, count - x, texelsize);
@@ -210,11 +203,11 @@ std::size_t Row(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t*
 void NormalRowAvx2Fma(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out, std::size_t count,
                       float texelsize)
 {
-    Row<false>(row, next, out, count, texelsize);
+    Row(row, next, out, count, texelsize);
 }
 
 std::size_t NormalRowAvx2FmaCounted(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out,
                                     std::size_t count, float texelsize)
 {
-    return Row<true>(row, next, out, count, texelsize);
+    return Row(row, next, out, count, texelsize);
 }

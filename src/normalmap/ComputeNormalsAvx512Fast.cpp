@@ -177,7 +177,6 @@ SFast Constants(float texelsize)
 }
 
 // The row, and how many of its pixels the fast path left to the exact one.
-template <bool kCount>
 std::size_t Row(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out, std::size_t count,
                 float texelsize)
 {
@@ -190,20 +189,14 @@ std::size_t Row(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t*
     std::size_t x = 0;
     for (; x + 64 <= count; x += 64) {
         const std::uint64_t uncertain = Block64(row + x, next + x, out + 3 * x, k);
-        if (uncertain != 0) {
-            const std::size_t recomputed = Fallback(uncertain, row + x, next + x, out + 3 * x, texelsize);
-            if (kCount)
-                fallbacks += recomputed;
-        }
+        if (uncertain != 0)
+            fallbacks += Fallback(uncertain, row + x, next + x, out + 3 * x, texelsize);
     }
     for (; x < count; x += 16) {
         const unsigned n = count - x < 16 ? static_cast<unsigned>(count - x) : 16u;
         const std::uint64_t uncertain = Tail16(row + x, next + x, out + 3 * x, n, k);
-        if (uncertain != 0) {
-            const std::size_t recomputed = Fallback(uncertain, row + x, next + x, out + 3 * x, texelsize);
-            if (kCount)
-                fallbacks += recomputed;
-        }
+        if (uncertain != 0)
+            fallbacks += Fallback(uncertain, row + x, next + x, out + 3 * x, texelsize);
     }
     return fallbacks;
 }
@@ -213,11 +206,11 @@ std::size_t Row(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t*
 void NormalRowAvx512Fast(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out, std::size_t count,
                          float texelsize)
 {
-    Row<false>(row, next, out, count, texelsize);
+    Row(row, next, out, count, texelsize);
 }
 
 std::size_t NormalRowAvx512FastCounted(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out,
                                        std::size_t count, float texelsize)
 {
-    return Row<true>(row, next, out, count, texelsize);
+    return Row(row, next, out, count, texelsize);
 }
