@@ -44,7 +44,11 @@ if(NOT EXISTS ${prefix}/${license})
   message(FATAL_ERROR "no ${license} in ${prefix}")
 endif()
 
-# The consumer with two textures of its own, for its normal maps.
+# The consumer with two textures of its own, for its normal maps: copies of
+# the bundled sample unless SAMPLE is given.
+if(NOT SAMPLE)
+  set(SAMPLE ${SOURCE_DIR}/../../examples/height.tga)
+endif()
 set(SRC ${WORK_DIR}/src)
 set(BUILD ${WORK_DIR}/build)
 file(COPY ${SOURCE_DIR}/ DESTINATION ${SRC})

@@ -39,8 +39,9 @@ file(WRITE ${OUT_DIR}/refused.tga "${refused}")
 math(EXPR size "18 + 1 + 3 * 257 * 257")
 string(REPEAT "o" ${size} older)
 file(WRITE ${OUT_DIR}/refused_n.tga "${older}")
+# Run on a display, a message box would wait for a click until the timeout.
 execute_process(COMMAND ${EMULATOR} ${CONVERT} -j 2 --texel-size 0.0625 --out-dir ${OUT_DIR} ${OUT_DIR}/missing.tga
-  ${OUT_DIR}/refused.tga ${SAMPLE} OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
+  ${OUT_DIR}/refused.tga ${SAMPLE} OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc TIMEOUT 120)
 file(READ ${OUT_DIR}/refused_n.tga after)
 if(NOT rc EQUAL 1 OR NOT out MATCHES "^\\[1/3\\] [^\n]*missing.tga\r?\n\\[2/3\\] [^\n]*refused.tga\r?\n\\[3/3\\] [^\n]*height.tga\r?\n1 converted, 0 skipped, 2 failed\r?\n$"
    OR NOT err MATCHES "quarnel-convert: Cant open '[^\n]*missing.tga' for reading"
