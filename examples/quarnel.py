@@ -161,9 +161,9 @@ def _written(before, after, expected):
 
 
 def _up_to_date(src, dst):
-    """As make judges: the destination is there and not older than the source."""
-    s, d = _stat(src), _stat(dst)
-    return s is not None and d is not None and d.st_mtime_ns >= s.st_mtime_ns
+    """As make judges, from the stats: the destination is there and not older
+    than the source."""
+    return src is not None and dst is not None and dst.st_mtime_ns >= src.st_mtime_ns
 
 
 def _key(path):
@@ -383,7 +383,7 @@ def convert_pairs(pairs, texel_size=1.0, jobs=None, update=False, library=None, 
     Summary; its `failed` lists the failed sources (failed_before first)."""
     records = [_record(src, dst, texel_size) for src, dst in pairs]
     create = load(library)
-    todo = [i for i, (src, dst) in enumerate(pairs) if not (update and _up_to_date(src, dst))]
+    todo = [i for i, (src, dst) in enumerate(pairs) if not (update and _up_to_date(_stat(src), _stat(dst)))]
     lock = threading.Lock()
     state = {"next": 0, "converted": 0}
     messages = [0] * len(records)

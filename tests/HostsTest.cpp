@@ -20,39 +20,6 @@ namespace {
 
 using namespace testsupport;
 
-TEST(HostStatus, TellsAWriteFromTheStampsAlone)
-{
-    const std::int64_t t = 1700000000123456789;
-    const FileStamp none = {false, false, false, 0, 0}, old = {true, true, false, t, 60};
-    const struct {
-        const char* what;
-        FileStamp before, after;
-        long long expected;
-        bool written;
-    } cases[] = {
-        {"a new file", none, {true, true, false, t, 60}, 60, true},
-        {"an old file of another size, same time", {true, true, false, t, 59}, old, 60, true},
-        {"an old file left as it was", old, old, 60, false},
-        {"written directly and cut short", {true, true, false, t, 90}, {true, true, false, t + 9, 59}, 60, false},
-        {"gone afterwards", old, none, 60, false},
-        {"a source header that could not be read", none, old, -1, false},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(DestinationWritten(c.before, c.after, c.expected), c.written) << c.what;
-    // An old file is waited past by a tick of its file system, whole seconds
-    // when its time has no fraction (FAT keeps two).
-    const std::int64_t second = 1000000000;
-    EXPECT_EQ(WaitBeforeCall(old, t + 10000000), 40000000);
-    EXPECT_EQ(WaitBeforeCall({true, true, false, 1700 * second, 60}, 1700 * second + second / 10), 19 * second / 10);
-    EXPECT_EQ(WaitBeforeCall(old, t + second), 0);
-    EXPECT_EQ(WaitBeforeCall(none, t), 0);
-    // --update, as make: a destination not older than its source is up to date.
-    EXPECT_TRUE(UpToDate(old, old));
-    EXPECT_FALSE(UpToDate({true, true, false, t + 1, 60}, old));
-    EXPECT_FALSE(UpToDate(old, none));
-    EXPECT_FALSE(UpToDate(none, old));
-}
-
 struct SRun {
     int status;
     std::string out, err;
@@ -79,6 +46,68 @@ SRun RunHost(std::vector<std::string> args)
     waitpid(pid, &status, 0);
     const Bytes o = ReadFile(out), e = ReadFile(err);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, {o.begin(), o.end()}, {e.begin(), e.end()}};
+}
+
+// A stamp as quarnel.py's rules take a stat.
+std::string Py(const FileStamp& f)
+{
+    return f.exists ? "S(st_mtime_ns=" + std::to_string(f.time) + ", st_size=" + std::to_string(f.size) + ")" : "None";
+}
+
+// The status rules of quarnel-convert, and the same rows through quarnel.py's.
+TEST(HostStatus, TellsAWriteFromTheStampsAlone)
+{
+    const std::int64_t t = 1700000000123456789, second = 1000000000;
+    const FileStamp none = {false, false, false, 0, 0}, old = {true, true, false, t, 60};
+    const FileStamp whole = {true, true, false, 1700 * second, 60}, newer = {true, true, false, t + 1, 60};
+    const struct {
+        const char* what;
+        FileStamp before, after;
+        long long expected;
+        bool written;
+    } cases[] = {
+        {"a new file", none, old, 60, true},
+        {"an old file of another size, same time", {true, true, false, t, 59}, old, 60, true},
+        {"an old file left as it was", old, old, 60, false},
+        {"written directly and cut short", {true, true, false, t, 90}, {true, true, false, t + 9, 59}, 60, false},
+        {"gone afterwards", old, none, 60, false},
+        {"a source header that could not be read", none, old, -1, false},
+    };
+    std::string python = "import sys\nsys.path.insert(0, sys.argv[1])\nimport quarnel as q\n"
+                         "from types import SimpleNamespace as S\n";
+    std::string expect;
+    for (const auto& c : cases) {
+        EXPECT_EQ(DestinationWritten(c.before, c.after, c.expected), c.written) << c.what;
+        python += "print(q._written(" + Py(c.before) + ", " + Py(c.after) + ", " + std::to_string(c.expected) + "))\n";
+        expect += c.written ? "True\n" : "False\n";
+    }
+    // An old file is waited past by a tick of its file system, whole seconds
+    // when its time has no fraction (FAT keeps two).
+    const struct {
+        FileStamp before;
+        std::int64_t now, wait;
+    } waits[] = {{old, t + 10000000, 40000000}, {whole, whole.time + second / 10, 19 * second / 10},
+                 {old, t + second, 0}, {none, t, 0}};
+    for (const auto& w : waits) {
+        EXPECT_EQ(WaitBeforeCall(w.before, w.now), w.wait) << w.before.time;
+        python += "print(q._wait_before_call(" + Py(w.before) + ", " + std::to_string(w.now) + "))\n";
+        expect += std::to_string(w.wait) + "\n";
+    }
+    // --update, as make: a destination not older than its source is up to date.
+    const struct {
+        FileStamp src, dst;
+        bool upToDate;
+    } updates[] = {{old, old, true}, {newer, old, false}, {old, none, false}, {none, old, false}};
+    for (const auto& u : updates) {
+        EXPECT_EQ(UpToDate(u.src, u.dst), u.upToDate) << u.src.time << " " << u.dst.time;
+        python += "print(q._up_to_date(" + Py(u.src) + ", " + Py(u.dst) + "))\n";
+        expect += u.upToDate ? "True\n" : "False\n";
+    }
+    if (std::string(QUARNEL_PYTHON).empty())
+        return;
+    const std::string host = QUARNEL_PY_HOST;
+    const SRun run = RunHost({QUARNEL_PYTHON, "-c", python, host.substr(0, host.rfind('/'))});
+    EXPECT_EQ(run.out, expect) << run.err;
 }
 
 std::int64_t ModifiedAt(const std::string& path)
@@ -169,6 +198,7 @@ TEST_P(Hosts, ConvertTreeUnderTwoThreads)
     SRun run = RunHost(Host({"-j", "2", "--texel-size", "0.5", "--out-dir", out, tree}));
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.out.find("3 converted, 0 skipped, 4 failed\n"), std::string::npos) << run.out;
+    EXPECT_EQ(Count(run.err, "\n"), 4u) << run.err;
     for (const char* bad : {"bad32.tga'", "rle.tga'", "short.tga'", "unreadable.tga'"})
         EXPECT_EQ(Count(run.err, bad), 1u) << bad << " in " << run.err;
     for (const auto& [name, bytes] : good)
