@@ -250,8 +250,12 @@ class _Console:
             self._draw()
 
     def _write(self, fd, data):
-        while data:
-            data = data[os.write(fd, data):]
+        # Output nobody reads any more (a closed pipe) must not stop the batch.
+        try:
+            while data:
+                data = data[os.write(fd, data):]
+        except OSError:
+            pass
 
     def _clear(self):
         if self.shown:
