@@ -102,6 +102,8 @@ bool MakeFoldersFor(const char* path)
     std::size_t end = p.size();
     while (end > 0 && !IsPathSeparator(p[end - 1]))
         --end;
+    if (end == 0 || ReadFileStamp(p.substr(0, end).c_str()).folder)
+        return true;
     for (std::size_t i = 1; i < end; ++i)
         if (IsPathSeparator(p[i]) && !IsPathSeparator(p[i - 1]))
             MakeDirectory(p.substr(0, i).c_str());
