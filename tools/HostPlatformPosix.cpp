@@ -30,7 +30,8 @@ CreateBumpMapsFn LoadCreateBumpMaps(const char* module)
 }
 
 // The module writes each message with one stdio call on unbuffered standard
-// error: one write of at most 4000 bytes, which a pipe takes whole. After its
+// error: one write of at most 4015 bytes (3999 of text, the caption and the
+// newline), which a pipe takes whole (PIPE_BUF is 4096). After its
 // call a worker writes a fence line naming its job; the pipe keeps order, so
 // once the reader meets the fence it has delivered every message of the call.
 struct SMessageRoute {
