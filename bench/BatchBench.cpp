@@ -1,6 +1,8 @@
 // A folder's worth of conversions through quarnel-convert's own batch: one
-// job at a time, on two workers, and against the parallel I/O floor, that is
-// the same reads and writes on as many threads with nothing computed.
+// job at a time, on two workers, against bare calls of the module on two
+// threads (what the batch's status checks and message route cost), and
+// against the parallel I/O floor, that is the same reads and writes on as
+// many threads with nothing computed.
 #include "BatchBench.h"
 
 #include <algorithm>
@@ -67,18 +69,24 @@ bool CopyFile(const SFile& f)
     return ok;
 }
 
-struct SFloor {
+// Two threads taking files in turn: the floor's copies, or the module's
+// calls without the batch around them.
+struct SPool {
     const std::vector<SFile>* files;
+    std::vector<SCreateBumpMap>* jobs;  // null for the floor
     std::atomic<std::size_t> next;
     std::atomic<bool> ok;
 };
 
-void CopyFiles(void* context)
+void TakeFiles(void* context)
 {
-    auto* floor = static_cast<SFloor*>(context);
-    for (std::size_t i; (i = floor->next++) < floor->files->size();)
-        if (!CopyFile((*floor->files)[i]))
-            floor->ok = false;
+    auto* pool = static_cast<SPool*>(context);
+    for (std::size_t i; (i = pool->next++) < pool->files->size();) {
+        if (pool->jobs != nullptr)
+            CreateBumpMaps(&(*pool->jobs)[i], 1);
+        else if (!CopyFile((*pool->files)[i]))
+            pool->ok = false;
+    }
 }
 
 double Median(std::vector<double> v)
@@ -118,27 +126,31 @@ int RunBatchBench(const std::string& dir, int repeat)
         failed += RunBatch(&CreateBumpMaps, jobs, {threads, false, false, EProgress::kQuiet, 0}).failed;
         return Seconds() - start;
     };
-    SFloor floor;
-    floor.files = &files;
+    SPool floor, direct;
+    floor.files = direct.files = &files;
+    floor.jobs = nullptr;
+    direct.jobs = &jobs;
     floor.ok = true;
-    const auto copies = [&] {
+    const auto pool = [&](SPool& p) {
         const double start = Seconds();
-        floor.next = 0;
-        RunThreads(kWorkers, CopyFiles, &floor);
+        p.next = 0;
+        RunThreads(kWorkers, TakeFiles, &p);
         return Seconds() - start;
     };
-    // One untimed round of each, then the three alternated, so each sees the
-    // same page cache, writeback and load of the machine.
+    // One untimed round of each, then all alternated, so each sees the same
+    // page cache, writeback and load of the machine.
     batch(kWorkers);
-    copies();
-    std::vector<double> one, two, io, speedup, overFloor;
+    pool(floor);
+    std::vector<double> one, two, calls, io, speedup, overFloor, overCalls;
     for (int r = 0; r < repeat; ++r) {
         one.push_back(batch(1));
         two.push_back(batch(kWorkers));
-        io.push_back(copies());
+        calls.push_back(pool(direct));
+        io.push_back(pool(floor));
         // Ratios within a round, where the machine's other load is alike.
         speedup.push_back(one.back() / two.back());
         overFloor.push_back(two.back() / io.back());
+        overCalls.push_back(two.back() / calls.back());
     }
     if (failed != 0 || !floor.ok) {
         std::fprintf(stderr, "batch: %d jobs failed, I/O floor %s\n", failed, floor.ok ? "ok" : "failed");
@@ -156,6 +168,8 @@ int RunBatchBench(const std::string& dir, int repeat)
     std::printf("\n");
     line("2 workers", Median(two));
     std::printf("  x one at a time %4.2f\n", Median(speedup));
+    line("bare calls, 2 threads", Median(calls));
+    std::printf("  2 workers / bare %4.2f\n", Median(overCalls));
     line("I/O floor, 2 threads", Median(io));
     std::printf("  2 workers / floor %4.2f\n", Median(overFloor));
     for (const SFile& f : files) {
