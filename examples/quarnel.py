@@ -297,15 +297,17 @@ class _Console:
 
 
 class _MessageRoute:
-    """The module's messages during a batch. On POSIX its standard error
-    becomes a pipe that a thread reads: a line "!!! Error !!!: <text>" belongs
-    to the running job whose quoted path it names. After its call a worker
-    writes a fence naming its job; the pipe keeps order, so once the reader
-    meets it every message of that call has been delivered."""
+    """The module's messages during a batch, to deliver(job, text, message);
+    finish(job) once every message of the job's call is in. On POSIX its
+    standard error becomes a pipe that a thread reads: a line "!!! Error !!!:
+    <text>" belongs to the running job whose quoted path it names. After its
+    call a worker writes a fence naming its job and goes on; the pipe keeps
+    order, so once the reader meets the fence every message of that call has
+    been delivered, and it finishes the job."""
     FENCE, CAPTION = b"\x1equarnel-fence ", b"!!! Error !!!: "
 
-    def __init__(self, deliver):
-        self.deliver, self.running, self.cond = deliver, {}, threading.Condition()
+    def __init__(self, deliver, finish):
+        self.deliver, self.finish, self.running, self.lock = deliver, finish, {}, threading.Lock()
         self.active, self.err_fd = os.name == "posix", 2
         if self.active:
             sys.stderr.flush()
@@ -318,18 +320,18 @@ class _MessageRoute:
             self.reader.start()
 
     def enter(self, job, src, dst):
-        with self.cond:
-            self.running[job] = [b"'" + src + b"'", b"'" + dst + b"'", 0, False]
+        with self.lock:
+            self.running[job] = [b"'" + src + b"'", b"'" + dst + b"'", 0]
 
     def leave(self, job):
-        fenced = False
-        if self.active:
-            fence = self.FENCE + b"%d\n" % job
-            fenced = os.write(2, fence) == len(fence)
-        with self.cond:
-            if fenced:
-                self.cond.wait_for(lambda: self.running[job][3])
+        fence = self.FENCE + b"%d\n" % job
+        if not (self.active and os.write(2, fence) == len(fence)):
+            self._finish(job)
+
+    def _finish(self, job):
+        with self.lock:
             del self.running[job]
+        self.finish(job)
 
     def close(self):
         if self.active:
@@ -354,9 +356,7 @@ class _MessageRoute:
                     continue
                 if at > 0:  # text left without its newline by someone else
                     self._line(line[:at])
-                with self.cond:
-                    self.running[int(line[at + len(self.FENCE):])][3] = True
-                    self.cond.notify_all()
+                self._finish(int(line[at + len(self.FENCE):]))
         if pending:
             self._line(pending)
 
@@ -365,7 +365,7 @@ class _MessageRoute:
             self.deliver(-1, line, False)
             return
         owner = None
-        with self.cond:
+        with self.lock:
             for job, running in self.running.items():
                 if (running[0] in line or running[1] in line) and (owner is None or
                                                                    (self.running[owner][2] and not running[2])):
@@ -390,7 +390,7 @@ def convert_pairs(pairs, texel_size=1.0, jobs=None, update=False, library=None, 
     todo = [i for i, (src, dst) in enumerate(pairs) if not (update and _up_to_date(_stat(src), _stat(dst)))]
     lock = threading.Lock()
     state = {"next": 0, "converted": 0}
-    messages = [0] * len(records)
+    messages, written = [0] * len(records), [False] * len(records)
     failed = []
 
     def deliver(job, text, message):
@@ -399,15 +399,24 @@ def convert_pairs(pairs, texel_size=1.0, jobs=None, update=False, library=None, 
                 messages[job] += 1
             console.line(PROG.encode() + b": " + text if message else text)
 
+    def finish(j):
+        with lock:
+            if not written[j] and not messages[j]:
+                console.line(b"%s: %s was not written" % (PROG.encode(), records[j].dstpath))
+            if written[j] and not messages[j]:
+                state["converted"] += 1
+            else:
+                failed.append(pairs[j][0])
+            console.finished()
+
     def convert(j):
         record = records[j]
         if make_folders:
             try:
                 os.makedirs(os.path.dirname(record.dstpath) or b".", exist_ok=True)
             except OSError:
-                with lock:
-                    console.line(b"%s: cannot make the folder of %s" % (PROG.encode(), record.dstpath))
-                return False
+                deliver(j, b"cannot make the folder of " + record.dstpath, True)
+                return finish(j)
         before = _stat(record.dstpath)
         wait = _wait_before_call(before, time.time_ns())
         if wait:
@@ -415,12 +424,8 @@ def convert_pairs(pairs, texel_size=1.0, jobs=None, update=False, library=None, 
         expected = _expected_size(record.srcpath)
         route.enter(j, record.srcpath, record.dstpath)
         create(ctypes.byref(record), 1)
+        written[j] = _written(before, _stat(record.dstpath), expected)
         route.leave(j)
-        written = _written(before, _stat(record.dstpath), expected)
-        with lock:
-            if not written and not messages[j]:
-                console.line(b"%s: %s was not written" % (PROG.encode(), record.dstpath))
-            return written and not messages[j]
 
     def work():
         while True:
@@ -430,16 +435,10 @@ def convert_pairs(pairs, texel_size=1.0, jobs=None, update=False, library=None, 
                 j = todo[state["next"]]
                 state["next"] += 1
                 console.started(state["next"], records[j].srcpath)
-            ok = convert(j)
-            with lock:
-                if ok:
-                    state["converted"] += 1
-                else:
-                    failed.append(pairs[j][0])
-                console.finished()
+            convert(j)
 
     console = _Console(progress, len(todo), 2)
-    route = _MessageRoute(deliver)
+    route = _MessageRoute(deliver, finish)
     console.err_fd = route.err_fd
     threads = [threading.Thread(target=work) for _ in range(min(jobs or available_processors(), len(todo)) - 1)]
     try:

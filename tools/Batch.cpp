@@ -18,6 +18,7 @@ struct SBatch {
     std::size_t next;
     SProgress progress;
     std::vector<int> messages;  // per job
+    std::vector<char> written;  // per job, its destination
     int converted;
     int failed;
 };
@@ -32,32 +33,42 @@ void Deliver(void* context, int job, const char* text, bool message)
     b->lock.Unlock();
 }
 
-// Converts one job and says whether it worked.
-bool Convert(SBatch& b, std::size_t j)
+// Every message of the job's call is in: it worked when there was none and
+// its destination was written.
+void Finish(void* context, int job)
+{
+    auto* b = static_cast<SBatch*>(context);
+    const std::size_t j = static_cast<std::size_t>(job);
+    b->lock.Lock();
+    const bool shown = b->messages[j] > 0;
+    if (!b->written[j] && !shown)
+        ShowLine(b->progress, std::string("quarnel-convert: ") + (*b->jobs)[j].dstpath + " was not written", true);
+    b->written[j] && !shown ? ++b->converted : ++b->failed;
+    ShowDone(b->progress);
+    b->lock.Unlock();
+}
+
+void Convert(SBatch& b, std::size_t j)
 {
     const SCreateBumpMap& job = (*b.jobs)[j];
     if (b.makeFolders && !MakeFoldersFor(job.dstpath)) {
-        b.lock.Lock();
-        ShowLine(b.progress, std::string("quarnel-convert: cannot make the folder of ") + job.dstpath, true);
-        b.lock.Unlock();
-        return false;
+        Deliver(&b, static_cast<int>(j), (std::string("cannot make the folder of ") + job.dstpath).c_str(), true);
+        Finish(&b, static_cast<int>(j));
+        return;
     }
     const FileStamp before = ReadFileStamp(job.dstpath);
     const std::int64_t wait = WaitBeforeCall(before, Now());
     if (wait > 0)
         SleepNanoseconds(wait);
     const long long expected = ExpectedSize(job.srcpath);
-    SCreateBumpMap record = job;
+    SCreateBumpMap record = job;  // the call takes a pointer to change, though it never does
     EnterJob(b.route, static_cast<int>(j), job.srcpath, job.dstpath);
     b.create(&record, 1);
-    LeaveJob(b.route, static_cast<int>(j));
     const bool written = DestinationWritten(before, ReadFileStamp(job.dstpath), expected);
     b.lock.Lock();
-    const bool shown = b.messages[j] > 0;
-    if (!written && !shown)
-        ShowLine(b.progress, std::string("quarnel-convert: ") + job.dstpath + " was not written", true);
+    b.written[j] = written;
     b.lock.Unlock();
-    return written && !shown;
+    LeaveJob(b.route, static_cast<int>(j));
 }
 
 void Work(void* context)
@@ -72,11 +83,7 @@ void Work(void* context)
         const std::size_t j = b.todo[b.next++];
         ShowStart(b.progress, static_cast<int>(b.next), (*b.jobs)[j].srcpath);
         b.lock.Unlock();
-        const bool ok = Convert(b, j);
-        b.lock.Lock();
-        ok ? ++b.converted : ++b.failed;
-        ShowDone(b.progress);
-        b.lock.Unlock();
+        Convert(b, j);
     }
 }
 
@@ -94,10 +101,11 @@ SBatchCounts RunBatch(CreateBumpMapsFn createBumpMaps, const std::vector<SCreate
     b.makeFolders = options.makeFolders;
     b.next = 0;
     b.messages.assign(jobs.size(), 0);
+    b.written.assign(jobs.size(), 0);
     b.converted = 0;
     b.failed = 0;
     b.progress = StartProgress(options.progress, stdout, stderr, static_cast<int>(b.todo.size()));
-    b.route = BeginMessageRoute({Deliver, &b});
+    b.route = BeginMessageRoute({Deliver, Finish, &b});
     b.lock.Lock();
     b.progress.err = RouteErrorStream(b.route);
     b.lock.Unlock();

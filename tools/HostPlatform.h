@@ -25,22 +25,27 @@ CreateBumpMapsFn LoadCreateBumpMaps(const char* module);
 // The module's messages while a batch runs go to deliver instead of the
 // user. job is the job the message belongs to, or -1 when none can be told;
 // message is false for other text that reached standard error, which is
-// passed on as it is.
-//   Windows: the MessageBoxA handler, on the thread whose job it is.
+// passed on as it is. finish(job) follows once every message of the job's
+// call has been delivered.
+//   Windows: the MessageBoxA handler, on the thread whose job it is; finish
+//   from LeaveJob.
 //   Elsewhere: standard error becomes a pipe that a thread reads; a line
-//   "!!! Error !!!: <text>" belongs to the running job whose path it quotes.
+//   "!!! Error !!!: <text>" belongs to the running job whose path it quotes,
+//   and finish comes from that thread when it meets the job's fence, so a
+//   worker never waits for it.
 struct SMessageSink {
     void (*deliver)(void* context, int job, const char* text, bool message);
+    void (*finish)(void* context, int job);
     void* context;
 };
 struct SMessageRoute;
 SMessageRoute* BeginMessageRoute(const SMessageSink& sink);
 // Where the host's own error lines go while the route is up.
 std::FILE* RouteErrorStream(SMessageRoute* route);
-// Around each call on a worker; LeaveJob returns once every message of the
-// call has been delivered.
+// Around each call on a worker.
 void EnterJob(SMessageRoute* route, int job, const char* src, const char* dst);
 void LeaveJob(SMessageRoute* route, int job);
+// Returns once every job has been finished.
 void EndMessageRoute(SMessageRoute* route);
 
 struct FileStamp {

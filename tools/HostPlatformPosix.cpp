@@ -31,22 +31,21 @@ CreateBumpMapsFn LoadCreateBumpMaps(const char* module)
 
 // The module writes each message with one stdio call on unbuffered standard
 // error: one write of at most 4015 bytes (3999 of text, the caption and the
-// newline), which a pipe takes whole (PIPE_BUF is 4096). After its
-// call a worker writes a fence line naming its job; the pipe keeps order, so
-// once the reader meets the fence it has delivered every message of the call.
+// newline), which a pipe takes whole (PIPE_BUF is 4096). After its call a
+// worker writes a fence line naming its job and goes on; the pipe keeps
+// order, so once the reader meets the fence it has delivered every message
+// of the call, and finishes the job.
 struct SMessageRoute {
     SMessageSink sink;
     int savedErr = -1;
     int readEnd = -1;
     std::FILE* err = nullptr;
     pthread_t reader;
-    pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
-    pthread_cond_t fenced = PTHREAD_COND_INITIALIZER;
+    pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;  // for running
     struct SRunning {
         int job;
         std::string src, dst;  // quoted, as messages name them
         int messages;
-        bool fenced;
     };
     std::vector<SRunning> running;
 };
@@ -85,14 +84,18 @@ void Deliver(SMessageRoute* r, const std::string& line)
     r->sink.deliver(r->sink.context, job, line.c_str() + sizeof kCaption - 1, true);
 }
 
-void Fence(SMessageRoute* r, int job)
+// Every message of the job's call is in: it is no longer running.
+void Finish(SMessageRoute* r, int job)
 {
     pthread_mutex_lock(&r->lock);
-    for (auto& running : r->running)
-        if (running.job == job)
-            running.fenced = true;
-    pthread_cond_broadcast(&r->fenced);
+    for (auto it = r->running.begin(); it != r->running.end(); ++it) {
+        if (it->job == job) {
+            r->running.erase(it);
+            break;
+        }
+    }
     pthread_mutex_unlock(&r->lock);
+    r->sink.finish(r->sink.context, job);
 }
 
 void* ReadMessages(void* arg)
@@ -119,7 +122,7 @@ void* ReadMessages(void* arg)
             }
             if (fence > 0)
                 Deliver(r, line.substr(0, fence));
-            Fence(r, std::atoi(line.c_str() + fence + sizeof kFence - 1));
+            Finish(r, std::atoi(line.c_str() + fence + sizeof kFence - 1));
         }
     }
     if (!pending.empty())
@@ -170,36 +173,22 @@ std::FILE* RouteErrorStream(SMessageRoute* route)
 void EnterJob(SMessageRoute* r, int job, const char* src, const char* dst)
 {
     pthread_mutex_lock(&r->lock);
-    r->running.push_back({job, "'" + std::string(src) + "'", "'" + std::string(dst) + "'", 0, false});
+    r->running.push_back({job, "'" + std::string(src) + "'", "'" + std::string(dst) + "'", 0});
     pthread_mutex_unlock(&r->lock);
 }
 
 void LeaveJob(SMessageRoute* r, int job)
 {
-    bool wait = false;
     if (r->readEnd >= 0) {
         char fence[64];
         const int n = std::snprintf(fence, sizeof fence, "%s%d\n", kFence, job);
         ssize_t written;
         while ((written = write(STDERR_FILENO, fence, static_cast<std::size_t>(n))) < 0 && errno == EINTR) {
         }
-        wait = written == n;
+        if (written == n)
+            return;
     }
-    // Other workers add and remove their jobs while this one waits.
-    pthread_mutex_lock(&r->lock);
-    for (;;) {
-        auto it = r->running.begin();
-        while (it != r->running.end() && it->job != job)
-            ++it;
-        if (it == r->running.end())
-            break;
-        if (!wait || it->fenced) {
-            r->running.erase(it);
-            break;
-        }
-        pthread_cond_wait(&r->fenced, &r->lock);
-    }
-    pthread_mutex_unlock(&r->lock);
+    Finish(r, job);
 }
 
 void EndMessageRoute(SMessageRoute* r)

@@ -70,9 +70,10 @@ void EnterJob(SMessageRoute*, int job, const char*, const char*)
     t_job = job;
 }
 
-void LeaveJob(SMessageRoute*, int)
+void LeaveJob(SMessageRoute* route, int job)
 {
     t_job = -1;
+    route->sink.finish(route->sink.context, job);
 }
 
 void EndMessageRoute(SMessageRoute* route)
