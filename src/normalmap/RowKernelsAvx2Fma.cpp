@@ -11,7 +11,7 @@
 
 #include "FastNormalBound.h"
 #include "NormalPixel.h"
-#include "NormalRows.h"
+#include "RowKernels.h"
 
 namespace {
 
@@ -200,14 +200,8 @@ std::size_t Row(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t*
 
 }  // namespace
 
-void NormalRowAvx2Fma(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out, std::size_t count,
-                      float texelsize)
-{
-    Row(row, next, out, count, texelsize);
-}
-
-std::size_t NormalRowAvx2FmaCounted(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out,
-                                    std::size_t count, float texelsize)
+std::size_t NormalRowAvx2Fma(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out,
+                             std::size_t count, float texelsize)
 {
     return Row(row, next, out, count, texelsize);
 }
