@@ -12,9 +12,6 @@
 #define QUARNEL_FASTNORMALBOUND_H
 
 #include <cstdint>
-#if defined(_MSC_VER) && !defined(__clang__)
-#include <intrin.h>
-#endif
 
 namespace fastnormal {
 
@@ -105,21 +102,6 @@ static_assert(kTopGap > 2.0 * kExactError, "z shortcut unsafe");
 constexpr float kTopW = 510.5f;
 // Above every w: where no z is known to stay below 255, each is left to the bound.
 constexpr float kNoTopW = 0x1.fffffep127f;
-
-// Index of the lowest set bit of a non-zero lane mask: the next lane the
-// exact path recomputes. Static, so no file's copy can stand in for another's.
-static inline unsigned LowestLane(std::uint64_t mask)
-{
-#if defined(_MSC_VER) && !defined(__clang__)
-    unsigned long i;
-    if (_BitScanForward(&i, static_cast<unsigned long>(mask)))
-        return i;
-    _BitScanForward(&i, static_cast<unsigned long>(mask >> 32));
-    return 32 + i;
-#else
-    return static_cast<unsigned>(__builtin_ctzll(mask));
-#endif
-}
 
 }  // namespace fastnormal
 

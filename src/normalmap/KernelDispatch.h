@@ -1,0 +1,30 @@
+// Which kernels run: the variants, those this build has and this processor
+// runs, the best of them, and each one's row kernels. Knows the kernels and
+// the processor's features, nothing of images or of the functions that use it.
+#ifndef QUARNEL_KERNELDISPATCH_H
+#define QUARNEL_KERNELDISPATCH_H
+
+#include "RowKernels.h"
+
+// One variant picks a heights and a normals kernel. Slowest first within an
+// architecture. kAvx2 and kAvx512 compute in double precision throughout;
+// kAvx2Fma and kAvx512Fast propose bytes in single precision and send every
+// pixel their error bound cannot prove to the exact path.
+enum class EKernelVariant : int { kScalar, kSse2, kAvx2, kAvx2Fma, kAvx512, kAvx512Fast };
+
+constexpr int kKernelVariantCount = 6;
+
+const char* KernelVariantName(EKernelVariant variant);
+
+// The variants this build contains and this processor runs, scalar first and
+// the fastest last; returns how many were written to variants.
+int SupportedKernelVariants(EKernelVariant (&variants)[kKernelVariantCount]);
+
+// The last of SupportedKernelVariants: what ComputeHeights and ComputeNormals run.
+EKernelVariant BestKernelVariant();
+
+// The kernels of a variant; the scalar ones for a variant this build lacks.
+HeightsRowFn HeightsRowKernel(EKernelVariant variant);
+NormalRowFn NormalRowKernel(EKernelVariant variant);
+
+#endif
