@@ -23,10 +23,12 @@ bool Always()
     return true;
 }
 
+#ifdef QUARNEL_KERNELS_AVX2FMA
 bool HasAvx2AndFma()
 {
     return CpuHasAvx2() && CpuHasFma();
 }
+#endif
 
 // The variants this build has, slowest first.
 constexpr SVariant kVariants[] = {
