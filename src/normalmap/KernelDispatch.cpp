@@ -46,6 +46,11 @@ constexpr SVariant kVariants[] = {
     {EKernelVariant::kAvx512, "avx512", CpuHasAvx512, HeightsRowAvx2, NormalRowAvx512},
     {EKernelVariant::kAvx512Fast, "avx512-fast", CpuHasAvx512, HeightsRowAvx2, NormalRowAvx512Fast},
 #endif
+#ifdef QUARNEL_KERNELS_NEON
+    // Part of every AArch64 processor: nothing to ask.
+    {EKernelVariant::kNeon, "neon", Always, HeightsRowNeon, NormalRowNeon},
+    {EKernelVariant::kNeonFast, "neon-fast", Always, HeightsRowNeon, NormalRowNeonFast},
+#endif
 };
 
 static_assert(sizeof kVariants / sizeof kVariants[0] <= kKernelVariantCount, "kKernelVariantCount too small");
