@@ -1,9 +1,10 @@
-// What the two fast paths (RowKernelsAvx2Fma.cpp, RowKernelsAvx512Fast.cpp)
-// share: the texel sizes they cover, their constants, the row loop and the
-// fallback of uncertain lanes to the scalar kernel. Their vector arithmetic
-// differs by instruction set and stays written out in each file, which hands
-// FastRow its vectors (Lanes: Set(float) and Set(std::int32_t) fill one),
-// its blocks and its exact kernel.
+// What the fast paths (RowKernelsAvx2Fma.cpp, RowKernelsAvx512Fast.cpp,
+// RowKernelsNeonFast.cpp) share: the texel sizes they cover, their
+// constants, the row loop and the fallback of uncertain lanes to the scalar
+// kernel. Their vector arithmetic differs by instruction set and stays
+// written out in each file, which hands FastRow its vectors (Lanes:
+// Set(float) and Set(std::int32_t) fill one), its blocks and its exact
+// kernel.
 //
 // Internal linkage throughout, as NormalPixel.h explains: each fast-path file
 // gets a copy built for its own instruction set.

@@ -23,10 +23,12 @@ bool Always()
     return true;
 }
 
+#ifdef QUARNEL_KERNELS_AVX2FMA
 bool HasAvx2AndFma()
 {
     return CpuHasAvx2() && CpuHasFma();
 }
+#endif
 
 // The variants this build has, slowest first.
 constexpr SVariant kVariants[] = {
@@ -43,6 +45,11 @@ constexpr SVariant kVariants[] = {
 #ifdef QUARNEL_KERNELS_AVX512
     {EKernelVariant::kAvx512, "avx512", CpuHasAvx512, HeightsRowAvx2, NormalRowAvx512},
     {EKernelVariant::kAvx512Fast, "avx512-fast", CpuHasAvx512, HeightsRowAvx2, NormalRowAvx512Fast},
+#endif
+#ifdef QUARNEL_KERNELS_NEON
+    // Part of every AArch64 processor: nothing to ask.
+    {EKernelVariant::kNeon, "neon", Always, HeightsRowNeon, NormalRowNeon},
+    {EKernelVariant::kNeonFast, "neon-fast", Always, HeightsRowNeon, NormalRowNeonFast},
 #endif
 };
 

@@ -7,12 +7,13 @@
 #include "RowKernels.h"
 
 // One variant picks a heights and a normals kernel. Slowest first within an
-// architecture. kAvx2 and kAvx512 compute in double precision throughout;
-// kAvx2Fma and kAvx512Fast propose bytes in single precision and send every
-// pixel their error bound cannot prove to the exact path.
-enum class EKernelVariant : int { kScalar, kSse2, kAvx2, kAvx2Fma, kAvx512, kAvx512Fast };
+// architecture. kAvx2, kAvx512 and kNeon compute in double precision
+// throughout; kAvx2Fma, kAvx512Fast and kNeonFast propose bytes in single
+// precision and send every pixel their error bound cannot prove to the exact
+// path.
+enum class EKernelVariant : int { kScalar, kSse2, kAvx2, kAvx2Fma, kAvx512, kAvx512Fast, kNeon, kNeonFast };
 
-constexpr int kKernelVariantCount = 6;
+constexpr int kKernelVariantCount = 8;
 
 const char* KernelVariantName(EKernelVariant variant);
 

@@ -51,4 +51,13 @@ std::size_t NormalRowAvx512Fast(const std::uint8_t* row, const std::uint8_t* nex
                                 std::size_t count, float texelsize);
 #endif
 
+#ifdef QUARNEL_KERNELS_NEON
+void HeightsRowNeon(const std::uint8_t* pixels, std::uint8_t* heights, std::size_t count);
+std::size_t NormalRowNeon(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out,
+                          std::size_t count, float texelsize);
+// The NEON fast path.
+std::size_t NormalRowNeonFast(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out,
+                              std::size_t count, float texelsize);
+#endif
+
 #endif
