@@ -3,6 +3,7 @@
 # build's Microsoft-compiler branch, and tests it: its tables, its four
 # kernels and its arithmetic; on x64 the mingw-w64 build's Windows host runs
 # on it under Wine (so .ci/windows.sh must have built windows-x64 first).
+# The ARM64 DLL is built and checked the same way, but not run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,7 +12,7 @@ packages=(cmake ninja-build clang-tools-14 lld-14 llvm-14 libwine-dev libwine-de
 dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
 bash .ci/install.sh "${packages[@]}"
 
-for arch in x64 x86; do
+for arch in x64 x86 arm64; do
   echo "== Windows $arch: Quarnel.dll (clang-cl, Wine's SDK; warnings are errors here)"
   cmake --preset windows-clangcl-$arch -DQUARNEL_WERROR=ON >/dev/null
   cmake --build --preset windows-clangcl-$arch -j2

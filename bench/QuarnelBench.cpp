@@ -26,7 +26,7 @@
 #include "../src/batch/Platform.h"
 #include "BatchBench.h"
 #include "../src/normalmap/NormalMap.h"
-#include "../src/normalmap/NormalMapVariants.h"
+#include "../src/normalmap/KernelDispatch.h"
 #include "Quarnel.h"
 
 namespace {
@@ -169,13 +169,13 @@ bool IoFloor(const std::string& src, const std::string& dst, std::size_t pixelBy
 }
 
 // Index of the exact kernel a fast variant is measured against, or -1.
-int ExactCounterpart(const ENormalsVariant* variants, int count, int v)
+int ExactCounterpart(const EKernelVariant* variants, int count, int v)
 {
-    ENormalsVariant exact;
-    if (variants[v] == ENormalsVariant::kAvx2Fma)
-        exact = ENormalsVariant::kAvx2;
-    else if (variants[v] == ENormalsVariant::kAvx512Fast)
-        exact = ENormalsVariant::kAvx512;
+    EKernelVariant exact;
+    if (variants[v] == EKernelVariant::kAvx2Fma)
+        exact = EKernelVariant::kAvx2;
+    else if (variants[v] == EKernelVariant::kAvx512Fast)
+        exact = EKernelVariant::kAvx512;
     else
         return -1;
     for (int i = 0; i < count; ++i)
@@ -222,13 +222,13 @@ int main(int argc, char** argv)
         return status;
     }
 
-    ENormalsVariant variants[kNormalsVariantCount];
-    const int variantCount = SupportedNormalsVariants(variants);
+    EKernelVariant variants[kKernelVariantCount];
+    const int variantCount = SupportedKernelVariants(variants);
     std::printf("variants: ");
     for (int v = 0; v < variantCount; ++v)
-        std::printf("%s%s", v ? " " : "", NormalsVariantName(variants[v]));
+        std::printf("%s%s", v ? " " : "", KernelVariantName(variants[v]));
     std::printf(" (ComputeNormals uses %s); median of %d runs, %s time\n\n",
-                NormalsVariantName(variants[variantCount - 1]), repeat, useWallClock ? "wall-clock" : "CPU");
+                KernelVariantName(variants[variantCount - 1]), repeat, useWallClock ? "wall-clock" : "CPU");
 
     int status = 0;
     for (int size : {1024, 2048, 4096}) {
@@ -293,15 +293,15 @@ int main(int argc, char** argv)
         std::printf("  ComputeHeights         %8.1f ms  %7.1f MP/s\n", tHeights * 1e3, Mps(n, tHeights));
         for (int v = 0; v < variantCount; ++v) {
             const double t = tNormals[static_cast<std::size_t>(v)];
-            std::printf("  ComputeNormals %-11s %6.1f ms  %7.1f MP/s  scalar / this %5.2f", NormalsVariantName(variants[v]),
+            std::printf("  ComputeNormals %-11s %6.1f ms  %7.1f MP/s  scalar / this %5.2f", KernelVariantName(variants[v]),
                         t * 1e3, Mps(n, t), tNormals[0] / t);
             // A fast path against the exact kernel of its instruction set, and
             // how many pixels of this image it left to the exact path.
             const int exact = ExactCounterpart(variants, variantCount, v);
             if (exact >= 0) {
                 const long long fallbacks =
-                    ComputeNormalsCountingFallbacks(variants[v], heights.data(), normals.data(), w, w, 1.0f);
-                std::printf("  %s / this %5.2f  exact path %lld px (%.3f %%)", NormalsVariantName(variants[exact]),
+                    ComputeNormalsVariant(variants[v], heights.data(), normals.data(), w, w, 1.0f);
+                std::printf("  %s / this %5.2f  exact path %lld px (%.3f %%)", KernelVariantName(variants[exact]),
                             tNormals[static_cast<std::size_t>(exact)] / t, fallbacks,
                             100.0 * static_cast<double>(fallbacks) / static_cast<double>((size - 1) * (size - 1)));
             }

@@ -127,87 +127,63 @@ function(quarnel_windows_module target)
   endif()
 endfunction()
 
-# The vector kernels of ComputeNormals, each file compiled for its own
-# instruction set and run only where the processor reports it (see
-# src/normalmap/CpuFeatures.cpp). SSE2 and AVX2 on every x86 GCC or Clang
-# build, AVX-512 on x86-64. Other compilers and processors build the scalar
-# kernel only. A kernel file joins a variant by being added to its list.
+# The processor the compiler builds for, as the kernel table in
+# CMakeLists.txt names it: x86, x86_64 or aarch64 in QUARNEL_ARCH, empty for
+# any other. Asked of the preprocessor, so it holds for GCC, Clang and
+# Microsoft's compilers, cross or native.
 include(CheckCXXSourceCompiles)
-function(quarnel_normals_variants target)
-  if(MSVC)
-    quarnel_msvc_normals_variants(${target})
-    return()
-  endif()
-  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
-    return()
-  endif()
-  check_cxx_source_compiles("
-    #if !defined(__x86_64__) && !defined(__i386__)
-    #error not x86
-    #endif
-    int main() { return 0; }" QUARNEL_TARGET_X86)
-  check_cxx_source_compiles("
-    #if !defined(__x86_64__)
-    #error not x86-64
-    #endif
-    int main() { return 0; }" QUARNEL_TARGET_X86_64)
-  if(NOT QUARNEL_TARGET_X86)
-    return()
-  endif()
-  set(dir ${PROJECT_SOURCE_DIR}/src/normalmap)
-  set(sse2_files ComputeNormalsSse2.cpp)
-  set(sse2_options -msse2 -mfpmath=sse)
-  set(avx2_files ComputeNormalsAvx2.cpp)
-  set(avx2_options -mavx2)
-  set(avx2fma_files ComputeNormalsAvx2Fma.cpp)
-  set(avx2fma_options -mavx2 -mfma)
-  set(avx512_files ComputeNormalsAvx512.cpp ComputeNormalsAvx512Fast.cpp)
-  set(avx512_options -mavx512f -mavx512bw -mavx512vl)
-  # mingw-w64 GCC cannot realign the x86-64 stack beyond 16 bytes (its unwind
-  # data has no way to say so), so an aligned move it made to a 32- or 64-byte
-  # stack slot would fault. Rather than trust each compiler version to avoid
-  # them, the assembler turns every aligned vector move into its unaligned
-  # form, which costs nothing on aligned data; VEX and EVEX arithmetic takes
-  # unaligned operands anyway.
-  if(MINGW AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
-    foreach(variant avx2 avx2fma avx512)
-      list(APPEND ${variant}_options -Wa,-muse-unaligned-vector-move)
-    endforeach()
-  endif()
-  # The fast-path files are the only ones whose code may use fused
-  # multiply-adds and approximate reciprocals; the exact kernels they fall
-  # back on stay in files built without them.
-  set(variants sse2 avx2 avx2fma)
-  # AVX-512 on 32-bit x86 could not be run here (no emulator has it), so no
-  # 32-bit build carries it.
-  if(QUARNEL_TARGET_X86_64)
-    list(APPEND variants avx512)
-  endif()
-  foreach(variant IN LISTS variants)
-    list(TRANSFORM ${variant}_files PREPEND ${dir}/)
-    target_sources(${target} PRIVATE ${${variant}_files})
-    set_source_files_properties(${${variant}_files} TARGET_DIRECTORY ${target}
-      PROPERTIES COMPILE_OPTIONS "${${variant}_options}")
-    string(TOUPPER ${variant} name)
-    target_compile_definitions(${target} PRIVATE QUARNEL_NORMALS_${name})
+function(quarnel_target_architecture)
+  set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
+  set(QUARNEL_ARCH "" PARENT_SCOPE)
+  foreach(arch x86_64:__x86_64__:_M_X64 x86:__i386__:_M_IX86 aarch64:__aarch64__:_M_ARM64)
+    string(REPLACE ":" ";" arch "${arch}")
+    list(GET arch 0 name)
+    list(GET arch 1 gnu)
+    list(GET arch 2 microsoft)
+    check_cxx_source_compiles("
+      #if !defined(${gnu}) && !defined(${microsoft})
+      #error not ${name}
+      #endif
+      int main() { return 0; }" QUARNEL_TARGET_${name})
+    if(QUARNEL_TARGET_${name})
+      set(QUARNEL_ARCH ${name} PARENT_SCOPE)
+      return()
+    endif()
   endforeach()
 endfunction()
 
-# Microsoft's compiler driver (cl, clang-cl): /arch per kernel file, on x64
-# and x86 alike; the compiler realigns the 4-byte-aligned x86 stack where a
-# function spills wider registers. SSE2 is x64's baseline and, by
-# quarnel_exact_float, the whole x86 build's.
-function(quarnel_msvc_normals_variants target)
-  if(NOT CMAKE_CXX_COMPILER_ARCHITECTURE_ID MATCHES "^(x64|X86)$")
+# One row of the kernel table: a variant's files, each compiled for the
+# variant's instruction set (GCC and Clang options, or MSVC ones for cl and
+# clang-cl) and run only where the processor reports it (see
+# src/normalmap/CpuFeatures.cpp), and QUARNEL_KERNELS_<VARIANT> defined for
+# the dispatch. A row with ARCH is built only for those architectures, and
+# only by GCC, Clang or Microsoft's compilers; one without is portable code
+# every build has.
+function(quarnel_kernels target variant)
+  cmake_parse_arguments(PARSE_ARGV 2 row "" "" "ARCH;FILES;GCC;MSVC")
+  if(row_ARCH AND NOT QUARNEL_ARCH IN_LIST row_ARCH)
     return()
   endif()
-  set(dir ${PROJECT_SOURCE_DIR}/src/normalmap)
-  target_sources(${target} PRIVATE ${dir}/ComputeNormalsSse2.cpp ${dir}/ComputeNormalsAvx2.cpp
-    ${dir}/ComputeNormalsAvx2Fma.cpp ${dir}/ComputeNormalsAvx512.cpp ${dir}/ComputeNormalsAvx512Fast.cpp)
-  set_source_files_properties(${dir}/ComputeNormalsAvx2.cpp ${dir}/ComputeNormalsAvx2Fma.cpp
-    TARGET_DIRECTORY ${target} PROPERTIES COMPILE_OPTIONS "/arch:AVX2")
-  set_source_files_properties(${dir}/ComputeNormalsAvx512.cpp ${dir}/ComputeNormalsAvx512Fast.cpp
-    TARGET_DIRECTORY ${target} PROPERTIES COMPILE_OPTIONS "/arch:AVX512")
-  target_compile_definitions(${target} PRIVATE QUARNEL_NORMALS_SSE2 QUARNEL_NORMALS_AVX2
-    QUARNEL_NORMALS_AVX2FMA QUARNEL_NORMALS_AVX512)
+  if(MSVC)
+    set(options ${row_MSVC})
+  elseif(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+    set(options ${row_GCC})
+    # mingw-w64 GCC cannot realign the x86-64 stack beyond 16 bytes (its
+    # unwind data has no way to say so), so an aligned move it made to a 32-
+    # or 64-byte stack slot would fault. Rather than trust each compiler
+    # version to avoid them, the assembler turns every aligned vector move
+    # into its unaligned form, which costs nothing on aligned data; VEX and
+    # EVEX arithmetic takes unaligned operands anyway.
+    if(MINGW AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND options MATCHES "-mavx")
+      list(APPEND options -Wa,-muse-unaligned-vector-move)
+    endif()
+  elseif(row_ARCH)
+    return()
+  endif()
+  target_sources(${target} PRIVATE ${row_FILES})
+  if(options)
+    set_source_files_properties(${row_FILES} TARGET_DIRECTORY ${target} PROPERTIES COMPILE_OPTIONS "${options}")
+  endif()
+  string(TOUPPER ${variant} name)
+  target_compile_definitions(${target} PRIVATE QUARNEL_KERNELS_${name})
 endfunction()

@@ -41,7 +41,41 @@
 //   The call returns nothing. A failed job is shown to the user as a modal
 //   message (MessageBoxA with the caption "!!! Error !!!" on Windows; one line
 //   "!!! Error !!!: <text>" on standard error elsewhere) and the batch goes on
-//   with the next record. The messages are listed in the README.
+//   with the next record. A job checks in this order and shows the first
+//   failure only; <n> is the field's value in decimal:
+//     srcpath is not terminated within 512 bytes
+//     dstpath is not terminated within 512 bytes
+//         the record's path field holds no NUL
+//     Cant open '<srcpath>' for reading
+//         missing, unreadable, or not a regular file (a folder, a FIFO)
+//     '<srcpath>' is truncated
+//         the file is shorter than the 18-byte header
+//     Cant read '<srcpath>'
+//         reading the header failed
+//     '<srcpath>' tgaHeader.pixsize!=24 (pixsize==<n>)
+//         not 24 bits per pixel
+//     '<srcpath>' tgaHeader.imgtype!=2 (imgtype==<n>)
+//         not uncompressed true colour (run-length encoded is 10)
+//     '<srcpath>' tgaHeader.desc!=0 (desc==<n>)
+//         alpha bits, or rows top-down (32) or right to left (16)
+//     '<srcpath>' tgaHeader.width<1 (width==<n>)
+//     '<srcpath>' tgaHeader.height<1 (height==<n>)
+//         0, or a stored value of 32768 and above (it reads as negative)
+//     '<srcpath>' is truncated
+//         shorter than its header, ID field, colour map and pixels, or cut
+//         short while they are read
+//     '<srcpath>' out of memory
+//         the job's buffers could not be allocated
+//     Cant read '<srcpath>'
+//         reading the ID field, colour map or pixels failed
+//     Cant open '<dstpath>' for writing
+//         neither a temporary file beside it nor the destination opens (a
+//         missing or read-only folder, a read-only file, a folder)
+//     Cant write '<dstpath>'
+//         writing, flushing, closing or renaming the output failed (a full
+//         disk, a file-size limit, a pipe whose reader has gone)
+//   No file is written before the destination opens, so a job that fails
+//   earlier leaves an existing destination as it was.
 //
 // Use from a host
 //   SCreateBumpMap jobs[2] = {};
@@ -52,7 +86,10 @@
 //   CreateBumpMaps(jobs, 2);
 //
 // The export carries its C++ (type-decorated) name, not an extern "C" one, so a
-// host resolving it at run time asks for the decorated name; see the README.
+// host resolving it at run time asks for the decorated name:
+//   Windows x64   ?CreateBumpMaps@@YAXPEAUSCreateBumpMap@@H@Z
+//   Windows x86   ?CreateBumpMaps@@YAXPAUSCreateBumpMap@@H@Z
+//   elsewhere     _Z14CreateBumpMapsP14SCreateBumpMapi
 #ifndef QUARNEL_H
 #define QUARNEL_H
 

@@ -4,7 +4,9 @@
 # exact vector kernels and everything the fast path falls back on) must be
 # free of them, so a stray -mfma or -march=native shows here. The fast-path
 # objects in turn hold no double square root or division: their exact bytes
-# come from the other files, through the scalar kernel.
+# come from the other files, through the scalar kernel. ARCH aarch64 reads
+# AArch64 code (fmadd, fmla, frsqrte and their kin; GCC contracts there by
+# default), any other value x86.
 if(NOT OBJDUMP)
   set(OBJDUMP objdump)
 endif()
@@ -12,8 +14,15 @@ if(NOT NM)
   set(NM nm)
 endif()
 separate_arguments(objects UNIX_COMMAND "${OBJECTS}")
-set(approximate "[ \t](v?f[n]?m(add|sub)[a-z0-9]*|v?rsqrt[a-z0-9]*|v?rcp[a-z0-9]*)[ \t]")
-set(exact "[ \t]v?(sqrt|div)[ps]d[ \t]")
+if(ARCH STREQUAL "aarch64")
+  set(approximate "[ \t](fn?m(add|sub)|fml[as]l?2?|frsqrt[es]|frecp[es])[ \t]")
+  set(exact "[ \t]f(sqrt|div)[ \t]+(d[0-9]+|v[0-9]+\\.2d),")
+  set(vector_exact "fsqrt[ \t]+v[0-9]+\\.2d" "fdiv[ \t]+v[0-9]+\\.2d")
+else()
+  set(approximate "[ \t](v?f[n]?m(add|sub)[a-z0-9]*|v?rsqrt[a-z0-9]*|v?rcp[a-z0-9]*)[ \t]")
+  set(exact "[ \t]v?(sqrt|div)[ps]d[ \t]")
+  set(vector_exact "[ \t]v?sqrtpd[ \t]" "[ \t]v?divpd[ \t]")
+endif()
 set(fast 0)
 set(other 0)
 foreach(object ${objects})
@@ -21,7 +30,7 @@ foreach(object ${objects})
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "${OBJDUMP} failed on ${object}")
   endif()
-  if(object MATCHES "ComputeNormals(Avx2Fma|Avx512Fast)\\.cpp\\.o(bj)?$")
+  if(object MATCHES "RowKernels(Avx2Fma|Avx512Fast|NeonFast)\\.cpp\\.o(bj)?$")
     math(EXPR fast "${fast} + 1")
     string(REGEX MATCHALL "${exact}" found "${code}")
     set(what "exact double arithmetic in a fast-path object")
@@ -47,8 +56,8 @@ execute_process(COMMAND ${OBJDUMP} -d --no-show-raw-insn ${MODULE} OUTPUT_VARIAB
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} failed on ${MODULE}")
 endif()
-foreach(insn sqrtpd divpd)
-  if(NOT code MATCHES "[ \t]v?${insn}[ \t]")
+foreach(insn IN LISTS vector_exact)
+  if(NOT code MATCHES "${insn}")
     message(FATAL_ERROR "no ${insn} in ${MODULE}")
   endif()
 endforeach()

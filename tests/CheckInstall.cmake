@@ -6,6 +6,10 @@
 #   DEB      the .deb, unpacked with dpkg -x into a scratch root
 #   ZIP      the Windows archive, unpacked into WORK_DIR/prefix; its files are
 #            checked and the host configured with TOOLCHAIN
+# A cross build (TOOLCHAIN, EMULATOR: '|' between its words) builds the hosts
+# with its toolchain and runs them under the emulator, without the Python
+# host; MACHINE is the module's ELF machine as readelf names it.
+string(REPLACE "|" ";" EMULATOR "${EMULATOR}")
 file(REMOVE_RECURSE ${WORK_DIR})
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
@@ -66,26 +70,43 @@ if(PACKAGE STREQUAL "ZIP")
   return()
 endif()
 
+if(MACHINE)
+  run(readelf -h ${prefix}/lib/libQuarnel.so)
+  if(NOT out MATCHES "Machine: +${MACHINE}\n")
+    message(FATAL_ERROR "libQuarnel.so is not for ${MACHINE}:\n${out}")
+  endif()
+endif()
+
+# The prefix is a root of a cross toolchain's search, so its files are found
+# where they are.
+set(cross)
+if(TOOLCHAIN)
+  set(cross -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN} -DCMAKE_FIND_ROOT_PATH=${prefix})
+endif()
 run(${CMAKE_COMMAND} -E env PKG_CONFIG_LIBDIR=${prefix}/lib/pkgconfig
-  ${CMAKE_COMMAND} -S ${SRC} -B ${BUILD} -G ${GENERATOR}
+  ${CMAKE_COMMAND} -S ${SRC} -B ${BUILD} -G ${GENERATOR} ${cross}
   -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release -DQUARNEL_VERSION=${VERSION} -DQUARNEL_MAPS=ON)
 set(TARGET all)
 include(${CMAKE_CURRENT_LIST_DIR}/CheckNormalMaps.cmake)
 foreach(host consumer consumer_pc)
-  run(${WORK_DIR}/build/${host} ${WORK_DIR}/${host}.tga)
+  run(${EMULATOR} ${WORK_DIR}/build/${host} ${WORK_DIR}/${host}.tga)
   if(NOT EXISTS ${WORK_DIR}/${host}.tga)
     message(FATAL_ERROR "${host}: the module it linked wrote nothing")
   endif()
 endforeach()
 
-run(${prefix}/bin/quarnel-convert --version)
+run(${EMULATOR} ${prefix}/bin/quarnel-convert --version)
 if(NOT out STREQUAL "quarnel-convert ${VERSION}\n")
   message(FATAL_ERROR "quarnel-convert --version says: ${out}")
 endif()
 # Both hosts find the module on their own, from the folder they are in.
-run(${prefix}/bin/quarnel-convert --texel-size 0.0625 --out-dir ${WORK_DIR}/out ${SAMPLE})
-run(${PYTHON} ${prefix}/bin/quarnel.py --texel-size 0.0625 ${SAMPLE} ${WORK_DIR}/py.tga)
-foreach(result out/height_n.tga py.tga)
+run(${EMULATOR} ${prefix}/bin/quarnel-convert --texel-size 0.0625 --out-dir ${WORK_DIR}/out ${SAMPLE})
+set(results out/height_n.tga)
+if(NOT EMULATOR)
+  run(${PYTHON} ${prefix}/bin/quarnel.py --texel-size 0.0625 ${SAMPLE} ${WORK_DIR}/py.tga)
+  list(APPEND results py.tga)
+endif()
+foreach(result IN LISTS results)
   execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${WORK_DIR}/${result} ${EXPECTED} RESULT_VARIABLE differ)
   if(differ)
     message(FATAL_ERROR "${result} differs from ${EXPECTED}")

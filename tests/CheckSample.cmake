@@ -1,11 +1,12 @@
 # The example hosts convert the bundled sample to the committed normal map.
 # CONVERT is the host ('|' between the words of a command); EMULATOR runs a
-# cross-built one (Wine). Without ARGS the host converts the sample by itself
+# cross-built one (Wine, qemu-aarch64; '|'-separated too). Without ARGS the host converts the sample by itself
 # and says where the result went (PRINTED, the output path as the host
 # spells it, when that differs from OUTPUT); ARGS ('|'-separated) are given
 # to it instead. With OUT_DIR, quarnel-convert's --out-dir form is checked too.
 string(REPLACE "|" ";" CONVERT "${CONVERT}")
 string(REPLACE "|" ";" ARGS "${ARGS}")
+string(REPLACE "|" ";" EMULATOR "${EMULATOR}")
 if(NOT DEFINED PRINTED)
   set(PRINTED ${OUTPUT})
 endif()

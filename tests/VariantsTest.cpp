@@ -14,18 +14,18 @@
 #include <vector>
 
 #include "../src/normalmap/NormalMap.h"
-#include "../src/normalmap/NormalMapVariants.h"
+#include "../src/normalmap/KernelDispatch.h"
 #include "reference/ReferenceConvert.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-std::vector<ENormalsVariant> Variants()
+std::vector<EKernelVariant> Variants()
 {
-    ENormalsVariant variants[kNormalsVariantCount];
-    const int count = SupportedNormalsVariants(variants);
-    return std::vector<ENormalsVariant>(variants, variants + count);
+    EKernelVariant variants[kKernelVariantCount];
+    const int count = SupportedKernelVariants(variants);
+    return std::vector<EKernelVariant>(variants, variants + count);
 }
 
 // A cyclic sequence of 65536 heights in which every ordered pair (c, e)
@@ -51,10 +51,10 @@ TEST(NormalsVariants, ScalarComesFirstAndEachVariantOnce)
 {
     const auto variants = Variants();
     ASSERT_FALSE(variants.empty());
-    EXPECT_EQ(variants.front(), ENormalsVariant::kScalar);
+    EXPECT_EQ(variants.front(), EKernelVariant::kScalar);
     std::string names;
     for (std::size_t i = 0; i < variants.size(); ++i) {
-        names += std::string(i ? " " : "") + NormalsVariantName(variants[i]);
+        names += std::string(i ? " " : "") + KernelVariantName(variants[i]);
         if (i > 0) {
             EXPECT_LT(static_cast<int>(variants[i - 1]), static_cast<int>(variants[i]));
         }
@@ -63,7 +63,7 @@ TEST(NormalsVariants, ScalarComesFirstAndEachVariantOnce)
     std::printf("variants on this processor: %s\n", names.c_str());
     // Runs on emulated processor models name the variant each must get.
     if (const char* expected = std::getenv("QUARNEL_EXPECTED_VARIANT")) {
-        EXPECT_STREQ(NormalsVariantName(BestNormalsVariant()), expected);
+        EXPECT_STREQ(KernelVariantName(BestKernelVariant()), expected);
     }
 }
 
@@ -93,9 +93,9 @@ TEST_P(AllTriples, EveryVariantGivesTheScalarBytes)
     Bytes expected(3 * heights.size()), got(3 * heights.size());
     for (int u = 0; u < 256; ++u) {
         std::memset(heights.data() + pairs.size(), u, pairs.size());
-        ComputeNormalsVariant(ENormalsVariant::kScalar, heights.data(), expected.data(), width, 2, s);
-        for (ENormalsVariant v : variants) {
-            if (v == ENormalsVariant::kScalar)
+        ComputeNormalsVariant(EKernelVariant::kScalar, heights.data(), expected.data(), width, 2, s);
+        for (EKernelVariant v : variants) {
+            if (v == EKernelVariant::kScalar)
                 continue;
             std::memset(got.data(), 0xAA, got.size());
             ComputeNormalsVariant(v, heights.data(), got.data(), width, 2, s);
@@ -103,10 +103,10 @@ TEST_P(AllTriples, EveryVariantGivesTheScalarBytes)
                 continue;
             for (std::size_t x = 0; x + 1 < pairs.size(); ++x) {
                 ASSERT_EQ(Bytes(&got[3 * x], &got[3 * x + 3]), Bytes(&expected[3 * x], &expected[3 * x + 3]))
-                    << NormalsVariantName(v) << " c=" << int(pairs[x]) << " e=" << int(pairs[x + 1])
+                    << KernelVariantName(v) << " c=" << int(pairs[x]) << " e=" << int(pairs[x + 1])
                     << " u=" << u << " s=" << s;
             }
-            FAIL() << NormalsVariantName(v) << " differs in its flat pixels, u=" << u << " s=" << s;
+            FAIL() << KernelVariantName(v) << " differs in its flat pixels, u=" << u << " s=" << s;
         }
     }
 }
@@ -161,7 +161,7 @@ TEST(NormalsVariants, ScalarMatchesReferenceOnEveryTriple)
     for (const float s : {1.0f, 0.7f, 3.7f, 0x1p-133f}) {
         for (int u = 0; u < 256; u += 5) {
             std::memset(heights.data() + pairs.size(), u, pairs.size());
-            ComputeNormalsVariant(ENormalsVariant::kScalar, heights.data(), got.data(), width, 2, s);
+            ComputeNormalsVariant(EKernelVariant::kScalar, heights.data(), got.data(), width, 2, s);
             for (std::size_t x = 0; x + 1 < pairs.size(); ++x) {
                 std::uint8_t expected[3];
                 reference::NormalPixel(pairs[x], pairs[x + 1], static_cast<std::uint8_t>(u), s, expected);
@@ -183,7 +183,7 @@ TEST(NormalsVariants, AwkwardShapesInExactBuffers)
 {
     constexpr std::size_t kGuard = 64;
     std::mt19937 rng(7);
-    for (ENormalsVariant v : Variants()) {
+    for (EKernelVariant v : Variants()) {
         for (int width = 1; width <= 70; ++width) {
             for (int height : {1, 2, 3, 5}) {
                 const std::size_t n = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
@@ -192,10 +192,10 @@ TEST(NormalsVariants, AwkwardShapesInExactBuffers)
                     b = static_cast<std::uint8_t>(rng() >> 24);
                 for (float s : {1.0f, 0.25f, 0.0f, 3000.0f, 1e6f}) {
                     Bytes expected(3 * n), got(3 * n + kGuard, 0xAA);
-                    ComputeNormalsVariant(ENormalsVariant::kScalar, heights.data(), expected.data(), width,
+                    ComputeNormalsVariant(EKernelVariant::kScalar, heights.data(), expected.data(), width,
                                           height, s);
                     ComputeNormalsVariant(v, heights.data(), got.data(), width, height, s);
-                    SCOPED_TRACE(::testing::Message() << NormalsVariantName(v) << " " << width << "x"
+                    SCOPED_TRACE(::testing::Message() << KernelVariantName(v) << " " << width << "x"
                                                       << height << " s=" << s);
                     ASSERT_EQ(Bytes(got.begin(), got.begin() + static_cast<std::ptrdiff_t>(3 * n)), expected);
                     ASSERT_EQ(Bytes(got.begin() + static_cast<std::ptrdiff_t>(3 * n), got.end()),
@@ -216,21 +216,21 @@ TEST(HeightsVariants, EveryColourAndEveryTail)
         pixels[3 * i + 1] = static_cast<std::uint8_t>(i >> 8);
         pixels[3 * i + 2] = static_cast<std::uint8_t>(i >> 16);
     }
-    for (ENormalsVariant v : Variants()) {
+    for (EKernelVariant v : Variants()) {
         Bytes heights(1u << 24);
         ComputeHeightsVariant(v, pixels.data(), heights.data(), 4096, 4096);
         for (std::size_t i = 0; i < heights.size(); ++i) {
             const auto b = static_cast<unsigned>(i & 0xFF), g = static_cast<unsigned>((i >> 8) & 0xFF),
                        r = static_cast<unsigned>(i >> 16);
             ASSERT_EQ(heights[i], (30 * b + 150 * g + 76 * r) >> 8)
-                << NormalsVariantName(v) << " b=" << b << " g=" << g << " r=" << r;
+                << KernelVariantName(v) << " b=" << b << " g=" << g << " r=" << r;
         }
         for (int width = 1; width <= 40; ++width) {
             const Bytes some(pixels.begin() + 3 * 977, pixels.begin() + 3 * (977 + width));
             Bytes got(static_cast<std::size_t>(width));
             ComputeHeightsVariant(v, some.data(), got.data(), width, 1);
             ASSERT_EQ(got, Bytes(heights.begin() + 977, heights.begin() + 977 + width))
-                << NormalsVariantName(v) << " width " << width;
+                << KernelVariantName(v) << " width " << width;
         }
     }
 }
@@ -244,7 +244,7 @@ TEST(NormalsVariants, ComputeNormalsGivesTheScalarBytes)
     for (auto& b : heights)
         b = static_cast<std::uint8_t>(rng() >> 24);
     Bytes expected(3 * heights.size()), got(3 * heights.size());
-    ComputeNormalsVariant(ENormalsVariant::kScalar, heights.data(), expected.data(), kWidth, kHeight, 0.7f);
+    ComputeNormalsVariant(EKernelVariant::kScalar, heights.data(), expected.data(), kWidth, kHeight, 0.7f);
     ComputeNormals(heights.data(), got.data(), kWidth, kHeight, 0.7f);
     EXPECT_EQ(got, expected);
 }

@@ -16,4 +16,14 @@ void ComputeHeights(const std::uint8_t* pixels, std::uint8_t* heights, int width
 void ComputeNormals(const std::uint8_t* heights, std::uint8_t* normals, int width, int height,
                     float texelsize);
 
+// The same through a given variant's kernels (KernelDispatch.h), which must
+// be one of the supported, for the tests and the benchmark: the job calls the
+// two above, which run the best.
+enum class EKernelVariant : int;
+void ComputeHeightsVariant(EKernelVariant variant, const std::uint8_t* pixels, std::uint8_t* heights, int width,
+                           int height);
+// Returns how many computed pixels a fast path left to the exact one.
+long long ComputeNormalsVariant(EKernelVariant variant, const std::uint8_t* heights, std::uint8_t* normals,
+                                int width, int height, float texelsize);
+
 #endif

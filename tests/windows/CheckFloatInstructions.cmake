@@ -13,7 +13,7 @@ foreach(object IN LISTS objects)
     message(FATAL_ERROR "${OBJDUMP} -d failed on ${object}")
   endif()
   set(approximate "|v?fn?m(add|sub)[a-z0-9]*|v?rsqrt[a-z0-9]*|v?rcp[a-z0-9]*")
-  if(object MATCHES "ComputeNormals(Avx2Fma|Avx512Fast)\\.cpp\\.o(bj)?$")
+  if(object MATCHES "RowKernels(Avx2Fma|Avx512Fast)\\.cpp\\.o(bj)?$")
     set(approximate "")
   endif()
   # binutils puts spaces after the mnemonic, llvm-objdump a tab.

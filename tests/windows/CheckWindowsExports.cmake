@@ -2,7 +2,7 @@
 # under that compiler's name for CreateBumpMaps, imports from system DLLs only
 # (MessageBoxA from USER32 among them), an import library that defines the
 # same name and its __imp_ pointer, and, where the linker writes a map, the
-# kernels the build should hold.
+# kernels the build should hold. ARM64 says the module is for ARM64 Windows.
 cmake_policy(VERSION 3.25)
 if(POINTER_SIZE EQUAL 8)
   set(export "?CreateBumpMaps@@YAXPEAUSCreateBumpMap@@H@Z")
@@ -13,6 +13,9 @@ endif()
 execute_process(COMMAND ${OBJDUMP} -p ${MODULE} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} -p failed on ${MODULE}")
+endif()
+if(ARM64 AND NOT dump MATCHES "file format coff-arm64\n")
+  message(FATAL_ERROR "${MODULE} is not an ARM64 module:\n${dump}")
 endif()
 string(REPLACE ";" "\\;" dump "${dump}")
 string(REPLACE "\n" ";" lines "${dump}")

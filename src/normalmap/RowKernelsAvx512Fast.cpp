@@ -14,28 +14,16 @@
 
 #include <immintrin.h>
 
-#include <cmath>
-
-#include "FastNormalBound.h"
-#include "NormalPixel.h"
-#include "NormalRows.h"
+#include "FastPath.h"
 
 namespace {
 
-using namespace fastnormal;
-
-struct SFast {
-    __m512 inv255, negS, z2, nz, half, one, c127, bias, topW;
-    __m512i fractionTest, byteY, byteZ, flatZ, topZ;
+// This file's vectors, for FastPath.h.
+struct SLanes {
+    static __m512 Set(float v) { return _mm512_set1_ps(v); }
+    static __m512i Set(std::int32_t v) { return _mm512_set1_epi32(v); }
 };
-
-// Sixteen computed pixels, one int32 each holding z, y, x in bytes 0 to 2
-// (byte 3 is left over and dropped when packed), and the lanes whose bytes
-// the bound does not prove.
-struct SPixels16 {
-    __m512i pixels;
-    __mmask16 uncertain;
-};
+using SFast = SFastConstants<SLanes>;
 
 inline __m512 Heights(__m128i bytes)
 {
@@ -50,17 +38,23 @@ inline __mmask16 Uncertain(__mmask16 lanes, __m512i w, const SFast& k)
     return _mm512_mask_testn_epi32_mask(lanes, w, k.fractionTest);
 }
 
-inline SPixels16 Fast16(__m512 c, __m512 e, __m512 u, const SFast& k)
+// 1 / |(nx, ny, nz)| in single precision: vrsqrt14ps and one Newton step,
+// r = r0 + (r0 / 2) (1 - (q r0) r0), whose error FastNormalBound.h bounds.
+inline __m512 InverseLength(__m512 nx, __m512 ny, const SFast& k)
+{
+    const __m512 q = _mm512_fmadd_ps(nx, nx, _mm512_fmadd_ps(ny, ny, k.z2));
+    const __m512 r0 = _mm512_rsqrt14_ps(q);
+    const __m512 d = _mm512_fnmadd_ps(_mm512_mul_ps(q, r0), r0, k.one);
+    return _mm512_fmadd_ps(_mm512_mul_ps(r0, k.half), d, r0);
+}
+
+inline SFastPixels<SLanes> Fast16(__m512 c, __m512 e, __m512 u, const SFast& k)
 {
     // nx and ny exactly as the exact path computes them.
     const __m512 cs = _mm512_mul_ps(c, k.inv255);
     const __m512 nx = _mm512_mul_ps(k.negS, _mm512_sub_ps(_mm512_mul_ps(e, k.inv255), cs));
     const __m512 ny = _mm512_mul_ps(k.negS, _mm512_sub_ps(_mm512_mul_ps(u, k.inv255), cs));
-    const __m512 q = _mm512_fmadd_ps(nx, nx, _mm512_fmadd_ps(ny, ny, k.z2));
-    const __m512 r0 = _mm512_rsqrt14_ps(q);
-    const __m512 d = _mm512_fnmadd_ps(_mm512_mul_ps(q, r0), r0, k.one);
-    const __m512 r = _mm512_fmadd_ps(_mm512_mul_ps(r0, k.half), d, r0);
-    const __m512 t = _mm512_mul_ps(r, k.c127);
+    const __m512 t = _mm512_mul_ps(InverseLength(nx, ny, k), k.c127);
     const __m512 wzf = _mm512_fmadd_ps(k.nz, t, k.bias);
     const __m512i wz = _mm512_castps_si512(wzf);
     const __m512i wy = _mm512_castps_si512(_mm512_fmadd_ps(ny, t, k.bias));
@@ -92,24 +86,11 @@ inline __m512i Squeeze(__m512i pixels)
     return _mm512_shuffle_epi8(pixels, squeeze);
 }
 
-// Recomputes the uncertain lanes through the scalar kernel, which defines
-// the bytes. Called after the fast bytes are stored, so its bytes win.
-inline std::size_t Fallback(std::uint64_t uncertain, const std::uint8_t* row, const std::uint8_t* next,
-                            std::uint8_t* out, float texelsize)
-{
-    std::size_t count = 0;
-    for (; uncertain != 0; uncertain &= uncertain - 1, ++count) {
-        const unsigned i = LowestLane(uncertain);
-        NormalRowScalar(row + i, next + i, out + 3 * i, 1, texelsize);
-    }
-    return count;
-}
-
 // Sixty-four pixels: four sets of sixteen, 192 bytes in three full stores.
 inline std::uint64_t Block64(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out,
                              const SFast& k)
 {
-    SPixels16 p[4];
+    SFastPixels<SLanes> p[4];
     for (int j = 0; j < 4; ++j) {
         const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 16 * j));
         const __m128i e = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 16 * j + 1));
@@ -131,11 +112,11 @@ inline std::uint64_t Block64(const std::uint8_t* row, const std::uint8_t* next, 
 
 // n <= 16 pixels of the row's tail: loads only their heights, stores only
 // their bytes.
-inline std::uint64_t Tail16(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out, unsigned n,
+inline std::uint64_t Tail16(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out, std::size_t n,
                             const SFast& k)
 {
     const __mmask16 in = static_cast<__mmask16>((1u << n) - 1);
-    const SPixels16 p = Fast16(Heights(_mm_maskz_loadu_epi8(in, row)), Heights(_mm_maskz_loadu_epi8(in, row + 1)),
+    const auto p = Fast16(Heights(_mm_maskz_loadu_epi8(in, row)), Heights(_mm_maskz_loadu_epi8(in, row + 1)),
                                Heights(_mm_maskz_loadu_epi8(in, next)), k);
     const __m512i gather = _mm512_setr_epi32(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 3, 7, 11, 15);
     const __m512i bytes = _mm512_permutexvar_epi32(gather, Squeeze(p.pixels));
@@ -143,74 +124,10 @@ inline std::uint64_t Tail16(const std::uint8_t* row, const std::uint8_t* next, s
     return p.uncertain & in;
 }
 
-bool Covered(float texelsize)
-{
-    const float a = std::fabs(texelsize);
-    return a >= kMinTexel && a <= kMaxTexel;
-}
-
-SFast Constants(float texelsize)
-{
-    SFast k;
-    k.inv255 = _mm512_set1_ps(kInv255);
-    k.negS = _mm512_set1_ps(-texelsize);
-    const double nz = static_cast<double>(texelsize) * static_cast<double>(texelsize);
-    k.z2 = _mm512_set1_ps(static_cast<float>(nz * nz));
-    k.nz = _mm512_set1_ps(texelsize * texelsize);
-    k.half = _mm512_set1_ps(0.5f);
-    k.one = _mm512_set1_ps(1.0f);
-    k.c127 = _mm512_set1_ps(127.0f);
-    k.bias = _mm512_set1_ps(kBiasWithMargin);
-    // Beyond kTopTexel no z is known to stay below 255; kNoTopW
-    // leaves every z to the bound.
-    k.topW = _mm512_set1_ps(std::fabs(texelsize) <= kTopTexel ? kTopW : kNoTopW);
-    k.fractionTest = _mm512_set1_epi32(static_cast<int>(kFractionMask & ~(2 * kMarginUnits - 1)));
-    k.byteY = _mm512_set1_epi32(0xFF00);
-    k.byteZ = _mm512_set1_epi32(0xFF);
-    // The flat pixel's z as the exact path gives it at this texel size.
-    const std::uint8_t zeros[2] = {0, 0};
-    std::uint8_t flat[3];
-    NormalRowScalar(zeros, zeros, flat, 1, texelsize);
-    k.flatZ = _mm512_set1_epi32(flat[0]);
-    k.topZ = _mm512_set1_epi32(254);
-    return k;
-}
-
-// The row, and how many of its pixels the fast path left to the exact one.
-std::size_t Row(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out, std::size_t count,
-                float texelsize)
-{
-    if (!Covered(texelsize)) {
-        NormalRowAvx512(row, next, out, count, texelsize);
-        return count;
-    }
-    const SFast k = Constants(texelsize);
-    std::size_t fallbacks = 0;
-    std::size_t x = 0;
-    for (; x + 64 <= count; x += 64) {
-        const std::uint64_t uncertain = Block64(row + x, next + x, out + 3 * x, k);
-        if (uncertain != 0)
-            fallbacks += Fallback(uncertain, row + x, next + x, out + 3 * x, texelsize);
-    }
-    for (; x < count; x += 16) {
-        const unsigned n = count - x < 16 ? static_cast<unsigned>(count - x) : 16u;
-        const std::uint64_t uncertain = Tail16(row + x, next + x, out + 3 * x, n, k);
-        if (uncertain != 0)
-            fallbacks += Fallback(uncertain, row + x, next + x, out + 3 * x, texelsize);
-    }
-    return fallbacks;
-}
-
 }  // namespace
 
-void NormalRowAvx512Fast(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out, std::size_t count,
-                         float texelsize)
+std::size_t NormalRowAvx512Fast(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out,
+                                std::size_t count, float texelsize)
 {
-    Row(row, next, out, count, texelsize);
-}
-
-std::size_t NormalRowAvx512FastCounted(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out,
-                                       std::size_t count, float texelsize)
-{
-    return Row(row, next, out, count, texelsize);
+    return FastRow<SLanes, 64, Block64, 16, Tail16>(row, next, out, count, texelsize, NormalRowAvx512);
 }

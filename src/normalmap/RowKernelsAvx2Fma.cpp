@@ -7,28 +7,16 @@
 // Built with -mavx2 -mfma; runs only where the processor reports both.
 #include <immintrin.h>
 
-#include <cmath>
-
-#include "FastNormalBound.h"
-#include "NormalPixel.h"
-#include "NormalRows.h"
+#include "FastPath.h"
 
 namespace {
 
-using namespace fastnormal;
-
-struct SFast {
-    __m256 inv255, negS, z2, nz, half, one, c127, bias, topW;
-    __m256i fractionTest, byteY, byteZ, flatZ, topZ;
+// This file's vectors, for FastPath.h.
+struct SLanes {
+    static __m256 Set(float v) { return _mm256_set1_ps(v); }
+    static __m256i Set(std::int32_t v) { return _mm256_set1_epi32(v); }
 };
-
-// Eight computed pixels, one int32 each holding z, y, x in bytes 0 to 2
-// (byte 3 is left over and dropped when packed), and the lanes whose bytes
-// the bound does not prove.
-struct SPixels8 {
-    __m256i pixels;
-    unsigned uncertain;
-};
+using SFast = SFastConstants<SLanes>;
 
 // Eight heights as eight floats; reads exactly eight bytes.
 inline __m256 Heights(const std::uint8_t* p)
@@ -46,17 +34,23 @@ inline __m256i Uncertain(__m256i lanes, __m256i w, const SFast& k)
     return _mm256_and_si256(lanes, _mm256_cmpeq_epi32(bits, _mm256_setzero_si256()));
 }
 
-inline SPixels8 Fast8(const std::uint8_t* row, const std::uint8_t* next, const SFast& k)
+// 1 / |(nx, ny, nz)| in single precision: vrsqrtps and one Newton step,
+// r = r0 + (r0 / 2) (1 - (q r0) r0), whose error FastNormalBound.h bounds.
+inline __m256 InverseLength(__m256 nx, __m256 ny, const SFast& k)
+{
+    const __m256 q = _mm256_fmadd_ps(nx, nx, _mm256_fmadd_ps(ny, ny, k.z2));
+    const __m256 r0 = _mm256_rsqrt_ps(q);
+    const __m256 d = _mm256_fnmadd_ps(_mm256_mul_ps(q, r0), r0, k.one);
+    return _mm256_fmadd_ps(_mm256_mul_ps(r0, k.half), d, r0);
+}
+
+inline SFastPixels<SLanes> Fast8(const std::uint8_t* row, const std::uint8_t* next, const SFast& k)
 {
     // nx and ny exactly as the exact path computes them.
     const __m256 cs = _mm256_mul_ps(Heights(row), k.inv255);
     const __m256 nx = _mm256_mul_ps(k.negS, _mm256_sub_ps(_mm256_mul_ps(Heights(row + 1), k.inv255), cs));
     const __m256 ny = _mm256_mul_ps(k.negS, _mm256_sub_ps(_mm256_mul_ps(Heights(next), k.inv255), cs));
-    const __m256 q = _mm256_fmadd_ps(nx, nx, _mm256_fmadd_ps(ny, ny, k.z2));
-    const __m256 r0 = _mm256_rsqrt_ps(q);
-    const __m256 d = _mm256_fnmadd_ps(_mm256_mul_ps(q, r0), r0, k.one);
-    const __m256 r = _mm256_fmadd_ps(_mm256_mul_ps(r0, k.half), d, r0);
-    const __m256 t = _mm256_mul_ps(r, k.c127);
+    const __m256 t = _mm256_mul_ps(InverseLength(nx, ny, k), k.c127);
     const __m256 wzf = _mm256_fmadd_ps(k.nz, t, k.bias);
     const __m256i wz = _mm256_castps_si256(wzf);
     const __m256i wy = _mm256_castps_si256(_mm256_fmadd_ps(ny, t, k.bias));
@@ -91,24 +85,11 @@ inline __m256i Squeeze(__m256i pixels)
     return _mm256_shuffle_epi8(pixels, squeeze);
 }
 
-// Recomputes the uncertain lanes through the scalar kernel, which defines
-// the bytes. Called after the fast bytes are stored, so its bytes win.
-inline std::size_t Fallback(std::uint32_t uncertain, const std::uint8_t* row, const std::uint8_t* next,
-                            std::uint8_t* out, float texelsize)
-{
-    std::size_t count = 0;
-    for (; uncertain != 0; uncertain &= uncertain - 1, ++count) {
-        const unsigned i = LowestLane(uncertain);
-        NormalRowScalar(row + i, next + i, out + 3 * i, 1, texelsize);
-    }
-    return count;
-}
-
 // Thirty-two pixels: four sets of eight, 96 bytes in three full stores.
 inline std::uint32_t Block32(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out,
                              const SFast& k)
 {
-    SPixels8 p[4];
+    SFastPixels<SLanes> p[4];
     for (int j = 0; j < 4; ++j)
         p[j] = Fast8(row + 8 * j, next + 8 * j, k);
     const __m256i a = Squeeze(p[0].pixels), b = Squeeze(p[1].pixels), c = Squeeze(p[2].pixels),
@@ -127,10 +108,16 @@ inline std::uint32_t Block32(const std::uint8_t* row, const std::uint8_t* next, 
     return p[0].uncertain | p[1].uncertain << 8 | p[2].uncertain << 16 | p[3].uncertain << 24;
 }
 
-// Eight pixels of the row's tail: 24 bytes in a 16- and an 8-byte store.
-inline std::uint32_t Tail8(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out, const SFast& k)
+// n <= 8 pixels of the row's tail. Eight take a 16- and an 8-byte store;
+// fewer go through the kernel that defines them, and are not counted.
+inline std::uint32_t Tail8(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out, std::size_t n,
+                           const SFast& k)
 {
-    const SPixels8 p = Fast8(row, next, k);
+    if (n < 8) {
+        NormalRowScalar(row, next, out, n, k.texelsize);
+        return 0;
+    }
+    const auto p = Fast8(row, next, k);
     const __m256i bytes =
         _mm256_permutevar8x32_epi32(Squeeze(p.pixels), _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(bytes));
@@ -138,76 +125,10 @@ inline std::uint32_t Tail8(const std::uint8_t* row, const std::uint8_t* next, st
     return p.uncertain;
 }
 
-bool Covered(float texelsize)
-{
-    const float a = std::fabs(texelsize);
-    return a >= kMinTexel && a <= kMaxTexel;
-}
-
-SFast Constants(float texelsize)
-{
-    SFast k;
-    k.inv255 = _mm256_set1_ps(kInv255);
-    k.negS = _mm256_set1_ps(-texelsize);
-    const double nz = static_cast<double>(texelsize) * static_cast<double>(texelsize);
-    k.z2 = _mm256_set1_ps(static_cast<float>(nz * nz));
-    k.nz = _mm256_set1_ps(texelsize * texelsize);
-    k.half = _mm256_set1_ps(0.5f);
-    k.one = _mm256_set1_ps(1.0f);
-    k.c127 = _mm256_set1_ps(127.0f);
-    k.bias = _mm256_set1_ps(kBiasWithMargin);
-    // Beyond kTopTexel no z is known to stay below 255; kNoTopW
-    // leaves every z to the bound.
-    k.topW = _mm256_set1_ps(std::fabs(texelsize) <= kTopTexel ? kTopW : kNoTopW);
-    k.fractionTest = _mm256_set1_epi32(static_cast<int>(kFractionMask & ~(2 * kMarginUnits - 1)));
-    // Byte masks for the blends, which take the high bit of each byte.
-    k.byteY = _mm256_set1_epi32(0xFF00);
-    k.byteZ = _mm256_set1_epi32(0xFF);
-    // The flat pixel's z as the exact path gives it at this texel size.
-    const std::uint8_t zeros[2] = {0, 0};
-    std::uint8_t flat[3];
-    NormalRowScalar(zeros, zeros, flat, 1, texelsize);
-    k.flatZ = _mm256_set1_epi32(flat[0]);
-    k.topZ = _mm256_set1_epi32(254);
-    return k;
-}
-
-// The row, and how many of its pixels the fast path left to the exact one.
-std::size_t Row(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out, std::size_t count,
-                float texelsize)
-{
-    if (!Covered(texelsize)) {
-        NormalRowAvx2(row, next, out, count, texelsize);
-        return count;
-    }
-    const SFast k = Constants(texelsize);
-    std::size_t fallbacks = 0;
-    std::size_t x = 0;
-    for (; x + 32 <= count; x += 32) {
-        const std::uint32_t uncertain = Block32(row + x, next + x, out + 3 * x, k);
-        if (uncertain != 0)
-            fallbacks += Fallback(uncertain, row + x, next + x, out + 3 * x, texelsize);
-    }
-    for (; x + 8 <= count; x += 8) {
-        const std::uint32_t uncertain = Tail8(row + x, next + x, out + 3 * x, k);
-        if (uncertain != 0)
-            fallbacks += Fallback(uncertain, row + x, next + x, out + 3 * x, texelsize);
-    }
-    // The last few pixels through the kernel that defines them.
-    NormalRowScalar(row + x, next + x, out + 3 * x, count - x, texelsize);
-    return fallbacks;
-}
-
 }  // namespace
 
-void NormalRowAvx2Fma(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out, std::size_t count,
-                      float texelsize)
+std::size_t NormalRowAvx2Fma(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out,
+                             std::size_t count, float texelsize)
 {
-    Row(row, next, out, count, texelsize);
-}
-
-std::size_t NormalRowAvx2FmaCounted(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out,
-                                    std::size_t count, float texelsize)
-{
-    return Row(row, next, out, count, texelsize);
+    return FastRow<SLanes, 32, Block32, 8, Tail8>(row, next, out, count, texelsize, NormalRowAvx2);
 }

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "NormalPixel.h"
-#include "NormalRows.h"
+#include "RowKernels.h"
 
 namespace {
 
@@ -48,8 +48,8 @@ inline void NormalPair(__m128d nx, __m128d ny, const SConsts& k, __m128i* bz, __
 
 }  // namespace
 
-void NormalRowSse2(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out,
-                   std::size_t count, float texelsize)
+std::size_t NormalRowSse2(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out,
+                          std::size_t count, float texelsize)
 {
     SConsts k;
     k.inv255 = _mm_set1_ps(kInv255);
@@ -85,4 +85,5 @@ void NormalRowSse2(const std::uint8_t* row, const std::uint8_t* next, std::uint8
             std::memcpy(o + 3 * i, lanes + 4 * i, 3);
     }
     PutNormalRun(row + x, next + x, out + 3 * x, count - x, texelsize);
+    return 0;
 }

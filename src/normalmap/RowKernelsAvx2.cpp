@@ -1,10 +1,11 @@
-// AVX2 row kernel: eight pixels a step, four doubles a register. Built with
-// -mavx2 and nothing more (no -mfma): only this file's code needs AVX2, and
-// it runs only where the processor reports it.
+// AVX2 row kernels: heights sixteen pixels a step (the heights kernel of
+// every variant from AVX2 up), normals eight pixels a step, four doubles a
+// register. Built with -mavx2 and nothing more (no -mfma): only this file's
+// code needs AVX2, and it runs only where the processor reports it.
 #include <immintrin.h>
 
 #include "NormalPixel.h"
-#include "NormalRows.h"
+#include "RowKernels.h"
 
 namespace {
 
@@ -89,8 +90,8 @@ void HeightsRowAvx2(const std::uint8_t* pixels, std::uint8_t* heights, std::size
     HeightsRun(pixels + 3 * i, heights + i, count - i);
 }
 
-void NormalRowAvx2(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out,
-                   std::size_t count, float texelsize)
+std::size_t NormalRowAvx2(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out,
+                          std::size_t count, float texelsize)
 {
     SConsts k;
     k.inv255 = _mm256_set1_ps(kInv255);
@@ -125,4 +126,5 @@ void NormalRowAvx2(const std::uint8_t* row, const std::uint8_t* next, std::uint8
         _mm_storel_epi64(reinterpret_cast<__m128i*>(o + 16), _mm256_extracti128_si256(packed, 1));
     }
     PutNormalRun(row + x, next + x, out + 3 * x, count - x, texelsize);
+    return 0;
 }

@@ -1,4 +1,4 @@
-#include "CreateBumpMap.h"
+#include "ConversionJob.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,6 +1,6 @@
 #include "Quarnel.h"
 
-#include "CreateBumpMap.h"
+#include "ConversionJob.h"
 
 void QUARNEL_CALL CreateBumpMaps(SCreateBumpMap* maps, int count)
 {

@@ -11,7 +11,7 @@
 #include <immintrin.h>
 
 #include "NormalPixel.h"
-#include "NormalRows.h"
+#include "RowKernels.h"
 
 namespace {
 
@@ -79,8 +79,8 @@ inline void Step(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t
 
 }  // namespace
 
-void NormalRowAvx512(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out,
-                     std::size_t count, float texelsize)
+std::size_t NormalRowAvx512(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out,
+                            std::size_t count, float texelsize)
 {
     SConsts k;
     k.inv255 = _mm512_set1_ps(kInv255);
@@ -97,4 +97,5 @@ void NormalRowAvx512(const std::uint8_t* row, const std::uint8_t* next, std::uin
         Step(row + x, next + x, out + 3 * x, 16, k);
     if (x < count)
         Step(row + x, next + x, out + 3 * x, static_cast<unsigned>(count - x), k);
+    return 0;
 }

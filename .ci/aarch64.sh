@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# 64-bit ARM Linux: cross-builds the aarch64 preset with Debian's cross
+# compiler and runs, under qemu-aarch64 (the preset's emulator): the variant
+# tests, the exhaustive one at the texel sizes the emulated x86 run uses; the
+# scalar kernel against the reference; the whole-job tests; the module loaded
+# by a host; quarnel-convert on the bundled sample against the committed map;
+# the instruction, export and layer checks; and both packages, made,
+# unpacked, and built against by a host that runs under emulation.
+#   .ci/aarch64.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash .ci/install.sh cmake ninja-build g++-aarch64-linux-gnu qemu-user googletest dpkg-dev pkg-config
+
+start=$SECONDS
+echo "== aarch64: libQuarnel.so for 64-bit ARM (cross compiler; warnings are errors here)"
+cmake --preset aarch64 -DQUARNEL_WERROR=ON -DQUARNEL_BUILD_BENCH=OFF >/dev/null
+cmake --build --preset aarch64 -j2 >/dev/null
+
+# Texel sizes as in .ci/cpu-models.sh, picked by value from the tests' names:
+# the usual one, one whose products round, a subnormal one and zero. Each
+# costs 10 to 15 s emulated.
+sizes="1 3.7 1.4013e-45 0"
+exhaustive="^TexelSizes/AllTriples\.EveryVariantGivesTheScalarBytes/($(echo "$sizes" | sed 's/\./\\./g; s/ /|/g'))\$"
+found=$(ctest --test-dir build-aarch64 -N -R "$exhaustive" | grep -c "Test *#" || true)
+if [ "$found" -ne "$(wc -w <<<"$sizes")" ]; then
+  echo "aarch64: $found exhaustive tests for the $(wc -w <<<"$sizes") texel sizes $sizes" >&2
+  exit 1
+fi
+# The other exhaustive sizes, and the reference's own whole-image runs
+# (some 200 s emulated), are left to `ctest --preset aarch64`.
+others="^(NormalsVariants|HeightsVariants|Job|Module|Allocation|Soak|ReadFault)\.|_package_builds_a_host$"
+others+="|^(example_host_converts_sample|module_exports_one_symbol|module_has_only_exact_float_instructions"
+others+="|normal_map_layers_call_downwards)$"
+others+="|^fuzz_corpus_replays$"
+# The dispatch must choose the NEON fast path: NEON is in every AArch64 processor.
+QUARNEL_EXPECTED_VARIANT=neon-fast ctest --test-dir build-aarch64 -j2 --output-on-failure -R "$exhaustive|$others"
+
+cmake --build --preset aarch64 --target package >/dev/null
+dpkg-deb -f build-aarch64/quarnel_*_arm64.deb Architecture | grep -qx arm64
+ls -l build-aarch64/Quarnel-*-Linux-aarch64.tar.gz build-aarch64/quarnel_*_arm64.deb
+echo "== aarch64: $((SECONDS - start)) s"

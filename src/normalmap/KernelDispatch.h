@@ -1,0 +1,31 @@
+// Which kernels run: the variants, those this build has and this processor
+// runs, the best of them, and each one's row kernels. Knows the kernels and
+// the processor's features, nothing of images or of the functions that use it.
+#ifndef QUARNEL_KERNELDISPATCH_H
+#define QUARNEL_KERNELDISPATCH_H
+
+#include "RowKernels.h"
+
+// One variant picks a heights and a normals kernel. Slowest first within an
+// architecture. kAvx2, kAvx512 and kNeon compute in double precision
+// throughout; kAvx2Fma, kAvx512Fast and kNeonFast propose bytes in single
+// precision and send every pixel their error bound cannot prove to the exact
+// path.
+enum class EKernelVariant : int { kScalar, kSse2, kAvx2, kAvx2Fma, kAvx512, kAvx512Fast, kNeon, kNeonFast };
+
+constexpr int kKernelVariantCount = 8;
+
+const char* KernelVariantName(EKernelVariant variant);
+
+// The variants this build contains and this processor runs, scalar first and
+// the fastest last; returns how many were written to variants.
+int SupportedKernelVariants(EKernelVariant (&variants)[kKernelVariantCount]);
+
+// The last of SupportedKernelVariants: what ComputeHeights and ComputeNormals run.
+EKernelVariant BestKernelVariant();
+
+// The kernels of a variant; the scalar ones for a variant this build lacks.
+HeightsRowFn HeightsRowKernel(EKernelVariant variant);
+NormalRowFn NormalRowKernel(EKernelVariant variant);
+
+#endif
