@@ -17,7 +17,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 packages=(cmake ninja-build g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64
   binutils-mingw-w64-i686 wine wine64 wine32:i386 qemu-user libwine-dev libwine-dev:i386 clang-14 lld-14
-  llvm-14 googletest)
+  llvm-14 googletest xvfb xauth)
 bash .ci/install.sh "${packages[@]}"
 
 # 32-bit x86 programs through qemu-i386 when the kernel cannot run them (F: the

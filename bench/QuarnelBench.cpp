@@ -1,7 +1,7 @@
 // Timing of the whole conversion against what its file traffic alone costs,
 // and of each ComputeNormals variant against the scalar one.
 //
-//   quarnel-bench [--dir DIR] [--repeat N] [--wall]
+//   quarnel-bench [--dir DIR] [--repeat N] [--wall | --batch]
 //
 // Writes random 1024², 2048² and 4096² sources into DIR (a fresh temporary
 // folder by default, removed afterwards) and reports medians of N runs, in
@@ -24,6 +24,7 @@
 #endif
 
 #include "../src/batch/Platform.h"
+#include "BatchBench.h"
 #include "../src/normalmap/NormalMap.h"
 #include "../src/normalmap/KernelDispatch.h"
 #include "Quarnel.h"
@@ -194,15 +195,18 @@ int main(int argc, char** argv)
 {
     std::string dir;
     int repeat = 7;
+    bool batch = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--dir") == 0 && i + 1 < argc) {
             dir = argv[++i];
+        } else if (std::strcmp(argv[i], "--batch") == 0) {
+            batch = true;
         } else if (std::strcmp(argv[i], "--wall") == 0) {
             useWallClock = true;
         } else if (std::strcmp(argv[i], "--repeat") == 0 && i + 1 < argc) {
             repeat = std::max(1, std::atoi(argv[++i]));
         } else {
-            std::fprintf(stderr, "usage: %s [--dir DIR] [--repeat N] [--wall]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--dir DIR] [--repeat N] [--wall | --batch]\n", argv[0]);
             return 2;
         }
     }
@@ -210,6 +214,12 @@ int main(int argc, char** argv)
     if (ownDir && !MakeTempDir(dir)) {
         std::fprintf(stderr, "cannot make a temporary folder\n");
         return 1;
+    }
+    if (batch) {
+        const int status = RunBatchBench(dir, repeat);
+        if (ownDir)
+            RemoveDir(dir);
+        return status;
     }
 
     EKernelVariant variants[kKernelVariantCount];

@@ -7,8 +7,10 @@ install(TARGETS Quarnel EXPORT QuarnelTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+# The example host too, as Quarnel::quarnel-convert, which
+# quarnel_add_normal_maps (QuarnelNormalMaps.cmake) runs.
 if(TARGET quarnel-convert)
-  install(TARGETS quarnel-convert RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(TARGETS quarnel-convert EXPORT QuarnelTargets RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 
 set(QUARNEL_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Quarnel)
@@ -18,7 +20,7 @@ configure_package_config_file(cmake/QuarnelConfig.cmake.in
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/QuarnelConfigVersion.cmake
   COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/QuarnelConfig.cmake ${PROJECT_BINARY_DIR}/QuarnelConfigVersion.cmake
-  DESTINATION ${QUARNEL_CMAKE_DIR})
+  cmake/QuarnelNormalMaps.cmake DESTINATION ${QUARNEL_CMAKE_DIR})
 
 # A pkg-config file that finds its prefix from where it lies, so an archive
 # unpacked anywhere and the .deb's /usr both work.

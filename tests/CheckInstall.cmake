@@ -48,13 +48,25 @@ if(NOT EXISTS ${prefix}/${license})
   message(FATAL_ERROR "no ${license} in ${prefix}")
 endif()
 
+# The consumer with two textures of its own, for its normal maps: copies of
+# the bundled sample unless SAMPLE is given.
+if(NOT SAMPLE)
+  set(SAMPLE ${SOURCE_DIR}/../../examples/height.tga)
+endif()
+set(SRC ${WORK_DIR}/src)
+set(BUILD ${WORK_DIR}/build)
+file(COPY ${SOURCE_DIR}/ DESTINATION ${SRC})
+file(MAKE_DIRECTORY ${SRC}/textures/sub)
+file(COPY_FILE ${SAMPLE} ${SRC}/textures/a.tga)
+file(COPY_FILE ${SAMPLE} ${SRC}/textures/sub/b.tga)
 if(PACKAGE STREQUAL "ZIP")
   # Configured only: the package must load, match the version exactly and
   # name files that are there. Quarnel.lib carries Microsoft's name for the
-  # function, which this compiler's call to CreateBumpMaps does not ask for.
+  # function, which this compiler's call to CreateBumpMaps does not ask for;
+  # the maps are built under Wine by a test of their own.
   # Quarnel_DIR, since the toolchain looks for packages under its own root only.
-  run(${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${WORK_DIR}/build -G ${GENERATOR} -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN}
-    -DQuarnel_DIR=${prefix}/lib/cmake/Quarnel -DCMAKE_BUILD_TYPE=Release -DQUARNEL_VERSION=${VERSION})
+  run(${CMAKE_COMMAND} -S ${SRC} -B ${BUILD} -G ${GENERATOR} -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN}
+    -DQuarnel_DIR=${prefix}/lib/cmake/Quarnel -DCMAKE_BUILD_TYPE=Release -DQUARNEL_VERSION=${VERSION} -DQUARNEL_MAPS=ON)
   return()
 endif()
 
@@ -72,9 +84,10 @@ if(TOOLCHAIN)
   set(cross -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN} -DCMAKE_FIND_ROOT_PATH=${prefix})
 endif()
 run(${CMAKE_COMMAND} -E env PKG_CONFIG_LIBDIR=${prefix}/lib/pkgconfig
-  ${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${WORK_DIR}/build -G ${GENERATOR} ${cross}
-  -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release -DQUARNEL_VERSION=${VERSION})
-run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
+  ${CMAKE_COMMAND} -S ${SRC} -B ${BUILD} -G ${GENERATOR} ${cross}
+  -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release -DQUARNEL_VERSION=${VERSION} -DQUARNEL_MAPS=ON)
+set(TARGET all)
+include(${CMAKE_CURRENT_LIST_DIR}/CheckNormalMaps.cmake)
 foreach(host consumer consumer_pc)
   run(${EMULATOR} ${WORK_DIR}/build/${host} ${WORK_DIR}/${host}.tga)
   if(NOT EXISTS ${WORK_DIR}/${host}.tga)

@@ -1,19 +1,25 @@
 // Example host: loads the Quarnel module at run time, as a real host does.
 //
-//   quarnel-convert [--module PATH] [--texel-size S] SRC DST [SRC DST ...]
-//       one CreateBumpMaps call with one record per SRC DST pair
-//   quarnel-convert [--module PATH] [--texel-size S] --out-dir DIR SRC ...
-//       DIR/<name>_n.tga for each SRC, one call each; exit status 1 when any
-//       of them was not written
+//   quarnel-convert [OPTIONS] --out-dir DIR SRC ...
+//       DIR/<name>_n.tga for each SRC file, DIR/<relative path>/<name>_n.tga
+//       for each .tga under each SRC folder
+//   quarnel-convert [OPTIONS] SRC DST [SRC DST ...]
 //   quarnel-convert [--texel-size S]
 //       converts the bundled sample height map (texel size 1/16 unless given)
 //   quarnel-convert --version
+//
+// OPTIONS: --module PATH, --texel-size S, -j/--jobs N, --update, --quiet.
+// Each record gets a call of its own on one of N threads (by default one per
+// processor this process may use); the run ends with "N converted, K skipped,
+// M failed" and exits 1 when any job failed, 2 when nothing was run.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
+#include "Batch.h"
 #include "ConvertJobs.h"
 #include "HostPlatform.h"
 
@@ -24,11 +30,23 @@ constexpr float kSampleTexelSize = 0.0625f;
 int Usage()
 {
     std::fprintf(stderr,
-                 "usage: quarnel-convert [--module PATH] [--texel-size S] SRC DST [SRC DST ...]\n"
-                 "       quarnel-convert [--module PATH] [--texel-size S] --out-dir DIR SRC ...\n"
-                 "       quarnel-convert   (converts the bundled sample)\n"
-                 "       quarnel-convert --version\n");
+                 "usage: quarnel-convert [OPTIONS] --out-dir DIR SRC ...    (SRC a file or a folder)\n"
+                 "       quarnel-convert [OPTIONS] SRC DST [SRC DST ...]\n"
+                 "       quarnel-convert [--texel-size S]   (converts the bundled sample)\n"
+                 "       quarnel-convert --version\n"
+                 "options: --module PATH  --texel-size S  -j, --jobs N  --update  -q, --quiet\n");
     return 2;
+}
+
+bool ParseJobs(const char* text, int& jobs)
+{
+    char* end = nullptr;
+    errno = 0;
+    const long n = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || errno == ERANGE || n < 1 || n > 4096)
+        return false;
+    jobs = static_cast<int>(n);
+    return true;
 }
 
 }  // namespace
@@ -39,72 +57,83 @@ int main(int argc, char** argv)
     const char* outDir = nullptr;
     float texelsize = 1.0f;
     bool texelsizeGiven = false;
+    SBatchOptions options = {AvailableProcessors(), false, false, EProgress::kLines, 0};
+    bool quiet = false;
     std::vector<const char*> paths;
+    bool optionsEnd = false;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--version") == 0) {
+        const char* arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (optionsEnd || arg[0] != '-' || arg[1] == '\0') {
+            paths.push_back(arg);
+        } else if (std::strcmp(arg, "--") == 0) {
+            optionsEnd = true;
+        } else if (std::strcmp(arg, "--version") == 0) {
             std::printf("quarnel-convert %s\n", QUARNEL_VERSION);
             return 0;
-        } else if (std::strcmp(argv[i], "--module") == 0 && i + 1 < argc) {
+        } else if (std::strcmp(arg, "--module") == 0 && hasValue) {
             module = argv[++i];
-        } else if (std::strcmp(argv[i], "--out-dir") == 0 && i + 1 < argc) {
+        } else if (std::strcmp(arg, "--out-dir") == 0 && hasValue) {
             outDir = argv[++i];
-        } else if (std::strcmp(argv[i], "--texel-size") == 0 && i + 1 < argc) {
+        } else if (std::strcmp(arg, "--texel-size") == 0 && hasValue) {
             char* end = nullptr;
             errno = 0;
             texelsize = std::strtof(argv[++i], &end);
             texelsizeGiven = true;
             if (end == argv[i] || *end != '\0' || errno == ERANGE)
                 return Usage();
-        } else if (argv[i][0] == '-' && argv[i][1] == '-') {
-            return Usage();
+        } else if ((std::strcmp(arg, "-j") == 0 || std::strcmp(arg, "--jobs") == 0) && hasValue) {
+            if (!ParseJobs(argv[++i], options.threads))
+                return Usage();
+        } else if (std::strncmp(arg, "-j", 2) == 0 && arg[2] != '\0') {
+            if (!ParseJobs(arg + 2, options.threads))
+                return Usage();
+        } else if (std::strcmp(arg, "--update") == 0) {
+            options.update = true;
+        } else if (std::strcmp(arg, "--quiet") == 0 || std::strcmp(arg, "-q") == 0) {
+            quiet = true;
         } else {
-            paths.push_back(argv[i]);
+            return Usage();
         }
     }
 
     std::vector<SCreateBumpMap> jobs;
+    const bool sample = outDir == nullptr && paths.empty();
     if (outDir != nullptr) {
         if (paths.empty())
             return Usage();
-        if (!MakeDirJobs(outDir, paths, texelsize, jobs))
+        if (!MakeDirJobs(outDir, paths, texelsize, jobs, options.failedBefore))
             return 2;
-        if (!MakeDirectory(outDir)) {
+        options.makeFolders = true;
+        if (!MakeFoldersFor((std::string(outDir) + "/").c_str())) {
             std::fprintf(stderr, "quarnel-convert: cannot make the folder %s\n", outDir);
             return 1;
         }
-        const CreateBumpMapsFn createBumpMaps = LoadCreateBumpMaps(module);
-        if (createBumpMaps == nullptr)
-            return 1;
-        const int unwritten = RunDirJobs(createBumpMaps, jobs);
-        if (unwritten != 0)
-            std::fprintf(stderr, "quarnel-convert: %d of %zu not written\n", unwritten, jobs.size());
-        return unwritten != 0 ? 1 : 0;
-    }
-
-    const bool sample = paths.empty();
-    if (sample) {
-        paths.push_back(QUARNEL_SAMPLE_SOURCE);
-        paths.push_back(QUARNEL_SAMPLE_DESTINATION);
-        // The sample's slopes rise over tens of pixels; at 1.0 they would look flat.
-        if (!texelsizeGiven)
-            texelsize = kSampleTexelSize;
-    }
-    if (paths.size() % 2 != 0)
-        return Usage();
-
-    jobs.resize(paths.size() / 2);
-    for (std::size_t j = 0; j < jobs.size(); ++j) {
-        if (!SetPath(jobs[j].srcpath, paths[2 * j]) || !SetPath(jobs[j].dstpath, paths[2 * j + 1]))
+    } else {
+        if (sample) {
+            paths.push_back(QUARNEL_SAMPLE_SOURCE);
+            paths.push_back(QUARNEL_SAMPLE_DESTINATION);
+            // The sample's slopes rise over tens of pixels; at 1.0 they would look flat.
+            if (!texelsizeGiven)
+                texelsize = kSampleTexelSize;
+        }
+        if (paths.size() % 2 != 0)
+            return Usage();
+        if (!MakePairJobs(paths, texelsize, jobs))
             return 2;
-        jobs[j].texelsize = texelsize;
+        // One call after another in the order given, as a single call would.
+        std::string why;
+        if (!IndependentJobs(jobs, why))
+            options.threads = 1;
     }
 
     const CreateBumpMapsFn createBumpMaps = LoadCreateBumpMaps(module);
     if (createBumpMaps == nullptr)
         return 1;
-    createBumpMaps(jobs.data(), static_cast<int>(jobs.size()));
-    if (sample)
-        std::printf("normal map of %s (texel size %g) written to %s\n", paths[0],
-                    static_cast<double>(texelsize), paths[1]);
-    return 0;
+    options.progress = quiet ? EProgress::kQuiet : IsTerminal(stdout) ? EProgress::kTerminal : EProgress::kLines;
+    const SBatchCounts counts = RunBatch(createBumpMaps, jobs, options);
+    if (sample && counts.converted == 1)
+        std::printf("normal map of %s (texel size %g) written to %s\n", paths[0], static_cast<double>(texelsize),
+                    paths[1]);
+    return counts.failed != 0 ? 1 : 0;
 }

@@ -1,7 +1,8 @@
-// Redirects one entry of a loaded module's import address table, the way a
-// test watches what the module asks of the system without the system doing it.
-#ifndef QUARNEL_TESTS_WINDOWS_IMPORTPATCH_H
-#define QUARNEL_TESTS_WINDOWS_IMPORTPATCH_H
+// Redirects one entry of a loaded module's import address table: how a host
+// takes the module's message boxes for itself (quarnel-convert prints them,
+// the test hosts record them) without the system showing anything.
+#ifndef QUARNEL_TOOLS_IMPORTPATCH_H
+#define QUARNEL_TOOLS_IMPORTPATCH_H
 
 #include <windows.h>
 

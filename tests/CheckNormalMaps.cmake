@@ -1,0 +1,30 @@
+# The consumer's normal maps (quarnel_add_normal_maps), in a consumer build
+# folder BUILD configured with QUARNEL_MAPS, from SRC, whose textures/a.tga
+# and textures/sub/b.tga are copies of the sample: both maps equal
+# EXPECTED, a second build converts nothing, and after one source is touched
+# exactly its map is made again (but with ONCE, where each start is dear).
+# TARGET: what to build. Run with -P, or included by CheckInstall.cmake.
+function(build_maps want)
+  execute_process(COMMAND ${CMAKE_COMMAND} --build ${BUILD} --target ${TARGET}
+    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
+  string(REGEX MATCHALL "Normal map of [^\r\n]*" made "${out}")
+  list(SORT made)
+  list(TRANSFORM want PREPEND "Normal map of ")
+  if(NOT rc EQUAL 0 OR NOT made STREQUAL want)
+    message(FATAL_ERROR "building ${TARGET} made \"${made}\", not \"${want}\" (${rc}):\n${out}")
+  endif()
+endfunction()
+
+build_maps("textures/a.tga;textures/sub/b.tga")
+foreach(map a_n.tga sub/b_n.tga)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${BUILD}/maps/textures/${map} ${EXPECTED}
+    RESULT_VARIABLE differ)
+  if(differ)
+    message(FATAL_ERROR "maps/textures/${map} differs from ${EXPECTED}")
+  endif()
+endforeach()
+build_maps("")
+if(NOT ONCE)
+  file(TOUCH ${SRC}/textures/sub/b.tga)
+  build_maps("textures/sub/b.tga")
+endif()
