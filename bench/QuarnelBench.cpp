@@ -4,8 +4,10 @@
 //   quarnel-bench [--dir DIR] [--repeat N] [--wall | --batch]
 //
 // Writes random 1024², 2048² and 4096² sources into DIR (a fresh temporary
-// folder by default, removed afterwards) and reports medians of N runs, in
-// process CPU time or with --wall in elapsed time.
+// folder by default, removed afterwards) and reports medians of N alternated
+// rounds: the whole call and its I/O floor in elapsed time, which is what a
+// host waits for, the disk included; the kernels in process CPU time, or
+// with --wall in elapsed time.
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -23,7 +25,6 @@
 #include <unistd.h>
 #endif
 
-#include "../src/batch/Platform.h"
 #include "BatchBench.h"
 #include "../src/normalmap/NormalMap.h"
 #include "../src/normalmap/KernelDispatch.h"
@@ -145,26 +146,20 @@ bool WriteSource(const std::string& path, int size, std::uint32_t seed)
     return std::fclose(f) == 0 && ok;
 }
 
-// What any conversion of the file must do: read the header and the pixels
-// with the job's stdio calls into a fresh buffer, write as many bytes back.
-// The buffer comes from malloc, or from the job's own allocation.
-bool IoFloor(const std::string& src, const std::string& dst, std::size_t pixelBytes, bool jobAllocation)
+// What any conversion of the file must do: read it into a buffer already
+// touched and write as many bytes over an existing file, with the job's stdio
+// calls.
+bool IoFloor(const std::string& src, const std::string& dst, Bytes& buffer)
 {
     std::FILE* in = std::fopen(src.c_str(), "rb");
     if (in == nullptr)
         return false;
-    std::uint8_t header[kHeaderSize];
-    auto* pixels = static_cast<std::uint8_t*>(jobAllocation ? AllocateImageBuffer(pixelBytes)
-                                                            : std::malloc(pixelBytes));
-    bool ok = pixels != nullptr && std::fread(header, 1, sizeof header, in) == sizeof header &&
-              std::fread(pixels, 1, pixelBytes, in) == pixelBytes;
+    bool ok = std::fread(buffer.data(), 1, buffer.size(), in) == buffer.size();
     std::fclose(in);
     std::FILE* out = ok ? std::fopen(dst.c_str(), "wb") : nullptr;
-    ok = out != nullptr && std::fwrite(header, 1, sizeof header, out) == sizeof header &&
-         std::fwrite(pixels, 1, pixelBytes, out) == pixelBytes && std::fflush(out) == 0;
+    ok = out != nullptr && std::fwrite(buffer.data(), 1, buffer.size(), out) == buffer.size();
     if (out != nullptr && std::fclose(out) != 0)
         ok = false;
-    std::free(pixels);
     return ok;
 }
 
@@ -194,7 +189,7 @@ double Mps(std::size_t pixels, double seconds)
 int main(int argc, char** argv)
 {
     std::string dir;
-    int repeat = 7;
+    int repeat = 0;  // by default 9 rounds, and 7 of the batch
     bool batch = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--dir") == 0 && i + 1 < argc) {
@@ -216,19 +211,21 @@ int main(int argc, char** argv)
         return 1;
     }
     if (batch) {
-        const int status = RunBatchBench(dir, repeat);
+        const int status = RunBatchBench(dir, repeat > 0 ? repeat : 7);
         if (ownDir)
             RemoveDir(dir);
         return status;
     }
 
+    repeat = repeat > 0 ? repeat : 9;
     EKernelVariant variants[kKernelVariantCount];
     const int variantCount = SupportedKernelVariants(variants);
     std::printf("variants: ");
     for (int v = 0; v < variantCount; ++v)
         std::printf("%s%s", v ? " " : "", KernelVariantName(variants[v]));
-    std::printf(" (ComputeNormals uses %s); median of %d runs, %s time\n\n",
-                KernelVariantName(variants[variantCount - 1]), repeat, useWallClock ? "wall-clock" : "CPU");
+    std::printf(" (ComputeNormals uses %s); medians of %d alternated rounds: calls and floor in elapsed time, "
+                "kernels in %s time\n\n",
+                KernelVariantName(variants[variantCount - 1]), repeat, useWallClock ? "elapsed" : "CPU");
 
     int status = 0;
     for (int size : {1024, 2048, 4096}) {
@@ -241,26 +238,46 @@ int main(int argc, char** argv)
             status = 1;
             break;
         }
-        SCreateBumpMap job;
-        std::memset(&job, 0, sizeof job);
-        std::snprintf(job.srcpath, sizeof job.srcpath, "%s", src.c_str());
-        std::snprintf(job.dstpath, sizeof job.dstpath, "%s", dst.c_str());
-        job.texelsize = 1.0f;
-
-        // One untimed round of each brings the files into the page cache.
-        CreateBumpMaps(&job, 1);
-        bool floorOk = IoFloor(src, floorDst, 3 * n, false);
-        // Alternated, so both see the same page cache and writeback going on.
-        std::vector<double> wholeTimes, floorTimes, jobFloorTimes;
-        for (int i = 0; i < repeat; ++i) {
-            wholeTimes.push_back(MedianSeconds(1, [&] { CreateBumpMaps(&job, 1); }));
-            floorTimes.push_back(MedianSeconds(1, [&] { floorOk = IoFloor(src, floorDst, 3 * n, false) && floorOk; }));
-            jobFloorTimes.push_back(
-                MedianSeconds(1, [&] { floorOk = IoFloor(src, floorDst, 3 * n, true) && floorOk; }));
+        // The same image converted in place, flushed before it replaces itself.
+        const std::string self = dir + "/bench-" + std::to_string(size) + "-self.tga";
+        if (!WriteSource(self, size, static_cast<std::uint32_t>(size))) {
+            std::fprintf(stderr, "cannot write %s\n", self.c_str());
+            status = 1;
+            break;
         }
-        const double whole = Median(wholeTimes);
+        SCreateBumpMap jobs[2];
+        std::memset(jobs, 0, sizeof jobs);
+        std::snprintf(jobs[0].srcpath, sizeof jobs[0].srcpath, "%s", src.c_str());
+        std::snprintf(jobs[0].dstpath, sizeof jobs[0].dstpath, "%s", dst.c_str());
+        std::snprintf(jobs[1].srcpath, sizeof jobs[1].srcpath, "%s", self.c_str());
+        std::snprintf(jobs[1].dstpath, sizeof jobs[1].dstpath, "%s", self.c_str());
+        jobs[0].texelsize = jobs[1].texelsize = 1.0f;
+
+        // One untimed round of each brings the files into the page cache and
+        // leaves the floor's destination in place.
+        Bytes buffer(kHeaderSize + 3 * n, 1);
+        bool floorOk = IoFloor(src, floorDst, buffer);
+        CreateBumpMaps(jobs, 2);
+        // Alternated, so the calls and the floor see the same page cache and
+        // writeback going on. The call in place has rounds of its own: its
+        // flush commits the file system's journal, and with it the data the
+        // other calls left to be written.
+        const bool wall = useWallClock;
+        useWallClock = true;
+        std::vector<double> floorTimes, existingTimes, newTimes, selfFloorTimes, selfTimes;
+        const auto floorRound = [&] { floorOk = IoFloor(src, floorDst, buffer) && floorOk; };
+        for (int i = 0; i < repeat; ++i) {
+            floorTimes.push_back(MedianSeconds(1, floorRound));
+            existingTimes.push_back(MedianSeconds(1, [&] { CreateBumpMaps(&jobs[0], 1); }));
+            std::remove(dst.c_str());
+            newTimes.push_back(MedianSeconds(1, [&] { CreateBumpMaps(&jobs[0], 1); }));
+        }
+        for (int i = 0; i < repeat; ++i) {
+            selfFloorTimes.push_back(MedianSeconds(1, floorRound));
+            selfTimes.push_back(MedianSeconds(1, [&] { CreateBumpMaps(&jobs[1], 1); }));
+        }
+        useWallClock = wall;
         const double floor = Median(floorTimes);
-        const double jobFloor = Median(jobFloorTimes);
         if (!floorOk) {
             std::fprintf(stderr, "I/O floor failed on %s\n", src.c_str());
             status = 1;
@@ -285,16 +302,19 @@ int main(int argc, char** argv)
             tNormals.push_back(Median(times));
 
         std::printf("%d x %d\n", size, size);
-        std::printf("  whole CreateBumpMaps   %8.1f ms  %7.1f MP/s\n", whole * 1e3, Mps(n, whole));
-        std::printf("  I/O floor, malloc      %8.1f ms  %7.1f MP/s  whole / floor %5.2f\n", floor * 1e3, Mps(n, floor),
-                    whole / floor);
-        std::printf("  I/O floor, job's alloc %8.1f ms  %7.1f MP/s  whole / floor %5.2f\n", jobFloor * 1e3,
-                    Mps(n, jobFloor), whole / jobFloor);
-        std::printf("  ComputeHeights         %8.1f ms  %7.1f MP/s\n", tHeights * 1e3, Mps(n, tHeights));
+        std::printf("  %-27s %8.1f ms  %7.1f MP/s\n", "I/O floor", floor * 1e3, Mps(n, floor));
+        const char* names[] = {"over an existing file", "as a new file", "in place, flushed"};
+        const std::vector<double>* calls[] = {&existingTimes, &newTimes, &selfTimes};
+        for (int c = 0; c < 3; ++c) {
+            const double t = Median(*calls[c]), f = c < 2 ? floor : Median(selfFloorTimes);
+            std::printf("  call %-22s %8.1f ms  %7.1f MP/s  call / floor %5.2f", names[c], t * 1e3, Mps(n, t), t / f);
+            std::printf(c < 2 ? "\n" : "  (rounds of its own, floor %.1f ms)\n", f * 1e3);
+        }
+        std::printf("  %-27s %8.1f ms  %7.1f MP/s\n", "ComputeHeights", tHeights * 1e3, Mps(n, tHeights));
         for (int v = 0; v < variantCount; ++v) {
             const double t = tNormals[static_cast<std::size_t>(v)];
-            std::printf("  ComputeNormals %-11s %6.1f ms  %7.1f MP/s  scalar / this %5.2f", KernelVariantName(variants[v]),
-                        t * 1e3, Mps(n, t), tNormals[0] / t);
+            std::printf("  ComputeNormals %-12s %8.1f ms  %7.1f MP/s  scalar / this %5.2f",
+                        KernelVariantName(variants[v]), t * 1e3, Mps(n, t), tNormals[0] / t);
             // A fast path against the exact kernel of its instruction set, and
             // how many pixels of this image it left to the exact path.
             const int exact = ExactCounterpart(variants, variantCount, v);
@@ -311,6 +331,7 @@ int main(int argc, char** argv)
         std::remove(src.c_str());
         std::remove(dst.c_str());
         std::remove(floorDst.c_str());
+        std::remove(self.c_str());
     }
     if (ownDir)
         RemoveDir(dir);

@@ -22,12 +22,15 @@
 // Writing
 //   An ordinary destination file (or a new one) is written as a temporary file
 //   beside it, <dstpath>.quarnel-<12 letters>.tmp, which replaces it in one
-//   rename once complete and on disk, keeping its permission bits and owner.
-//   After any failure, or the host being killed, the destination is its old
-//   file or the whole new map, never a torn one; a killed host may leave the
-//   temporary file. A symlink, a file with several hard links, a FIFO, a device
-//   and a file whose folder refuses a new file are written directly instead, so
-//   they keep their meaning; a failed write leaves those cut short.
+//   rename once complete, keeping its permission bits and owner. After any
+//   failure (a full disk, a size limit) or the host being killed, the
+//   destination is its old file or the whole new map, never a torn one; a
+//   killed host may leave the temporary file. No job waits for the disk but
+//   one converting its own source in place, which is flushed before the
+//   rename; what a power loss leaves otherwise depends on the file system
+//   (docs/destination.md). A symlink, a file with several hard links, a FIFO,
+//   a device and a file whose folder refuses a new file are written directly
+//   instead, so they keep their meaning; a failed write leaves those cut short.
 //
 // Ownership and threads
 //   The records belong to the host; the library only reads them and keeps no

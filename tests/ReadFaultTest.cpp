@@ -2,11 +2,15 @@
 // so the library's reads pass through the wrapper below, which, at a chosen
 // call, either cuts the source short (another program rewriting it while the
 // job runs) or swaps the stream's descriptor for one that cannot be read (a
-// failing disk), then lets the read go ahead.
+// failing disk), then lets the read go ahead. With --wrap=fsync it also
+// counts the flushes a job asks for, and can fail them.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdio>
 #include <string>
@@ -16,6 +20,7 @@
 #include "reference/ReferenceConvert.h"
 
 extern "C" std::size_t __real_fread(void* data, std::size_t size, std::size_t count, std::FILE* f);
+extern "C" int __real_fsync(int fd);
 
 namespace {
 
@@ -26,6 +31,8 @@ struct SInjector {
     int atCall = 0;
     int calls = 0;
     std::string path;
+    int flushes = 0;
+    bool failFlush = false;
 };
 
 SInjector& Injector()
@@ -51,6 +58,15 @@ extern "C" std::size_t __wrap_fread(void* data, std::size_t size, std::size_t co
         }
     }
     return __real_fread(data, size, count, f);
+}
+
+extern "C" int __wrap_fsync(int fd)
+{
+    ++Injector().flushes;
+    if (!Injector().failFlush)
+        return __real_fsync(fd);
+    errno = EIO;
+    return -1;
 }
 
 namespace {
@@ -95,6 +111,36 @@ TEST(ReadFault, SourceChangingOrFailingMidJobIsReportedAndWritesNothing)
     WriteFile(src, source);
     EXPECT_EQ(RunJobs({Job(src, dst)}), Strings{});
     EXPECT_EQ(ReadFile(dst), reference::ConvertFile(source, 1.0f));
+}
+
+// Only a conversion in place waits for the disk, however the destination
+// names the source; a flush that fails there leaves the source as it was.
+TEST(FlushFault, OnlyConversionsInPlaceAreFlushed)
+{
+    TempDir tmp;
+    const std::string src = tmp.Path("src.tga"), hard = tmp.Path("hard.tga"), again = tmp.Path("sub/../src.tga");
+    ASSERT_EQ(mkdir(tmp.Path("sub").c_str(), 0700), 0);
+    ASSERT_EQ(symlink(tmp.dir.c_str(), tmp.Path("alias").c_str()) | symlink("src.tga", tmp.Path("soft").c_str()), 0);
+    const Bytes source = RandomTga(6, 5, 51);
+    // Destination and the flushes it takes; -1: one, and it fails.
+    const std::pair<std::string, int> cases[] = {
+        {tmp.Path("new.tga"), 0}, {tmp.Path("old.tga"), 0},                                 // not in place
+        {src, 1}, {tmp.dir + "/./src.tga", 1}, {again, 1}, {tmp.Path("alias/src.tga"), 1},  // in place
+        {hard, 1}, {tmp.Path("soft"), 1}, {src, -1}, {again, -1}};  // written directly; failing flushes
+    for (const auto& [dst, flushes] : cases) {
+        SCOPED_TRACE(dst + ", " + std::to_string(flushes));
+        WriteFile(src, source);
+        WriteFile(tmp.Path("old.tga"), {'o'});
+        unlink(hard.c_str());
+        ASSERT_EQ(dst == hard ? link(src.c_str(), hard.c_str()) : 0, 0);  // two links: written directly
+        Injector() = SInjector{};
+        Injector().failFlush = flushes < 0;
+        EXPECT_EQ(RunJobs({Job(src, dst)}), flushes < 0 ? Strings{"Cant write '" + dst + "'"} : Strings{});
+        EXPECT_EQ(Injector().flushes, std::abs(flushes));
+        EXPECT_EQ(ReadFile(dst), flushes < 0 ? source : reference::ConvertFile(source, 1.0f));
+        for (const auto& name : FolderNames(tmp.dir))
+            EXPECT_EQ(name.find(".quarnel-"), std::string::npos) << name;
+    }
 }
 
 }  // namespace

@@ -31,7 +31,7 @@ struct SFile {
 
 // The destination while it is written; one never committed is dropped.
 struct SOutputFile {
-    SDestination d = {nullptr, {'\0'}};
+    SDestination d = {nullptr, {false, 0, 0}, {'\0'}};
     ~SOutputFile() { DiscardDestination(&d); }
 };
 
@@ -93,6 +93,7 @@ struct SOutput {
     std::uint64_t prefixSize;
     const std::uint8_t* normals;
     std::uint64_t pixelBytes;
+    SFileId source;
 };
 
 // Writes the destination and puts it in place; true if every byte reached it.
@@ -104,7 +105,7 @@ bool WriteOutput(void* context)
                          WriteFully(o.dst->f, o.normals, o.pixelBytes);
     if (!written)
         DiscardDestination(o.dst);
-    return written && CommitDestination(o.dst, o.dstpath);
+    return written && CommitDestination(o.dst, o.dstpath, o.source);
 }
 
 // Reports the first header field the library cannot handle; true if all pass.
@@ -151,8 +152,9 @@ void CreateBumpMap(const SCreateBumpMap& map)
     const char* dstpath = map.dstpath;
 
     std::uint64_t fileSize = 0;
+    SFileId source = {false, 0, 0};
     SFile src;
-    src.f = OpenSourceFile(srcpath, &fileSize);
+    src.f = OpenSourceFile(srcpath, &fileSize, &source);
     if (src.f == nullptr) {
         ReportError("Cant open '%s' for reading", srcpath);
         return;
@@ -215,7 +217,7 @@ void CreateBumpMap(const SCreateBumpMap& map)
         ReportError("Cant open '%s' for writing", dstpath);
         return;
     }
-    SOutput output = {&dst.d, dstpath, tgaHeader.bytes, prefix.data, prefixSize, normals.data, pixelBytes};
+    SOutput output = {&dst.d, dstpath, tgaHeader.bytes, prefix.data, prefixSize, normals.data, pixelBytes, source};
     if (!WithoutWriteSignals(WriteOutput, &output))
         ReportError("Cant write '%s'", dstpath);
 }

@@ -11,10 +11,19 @@
 // (on Windows: once the modal box is dismissed).
 void ShowErrorMessage(const char* text, const char* caption);
 
+// What tells one file from another however it is reached: the device and
+// inode numbers, or the volume serial number and file index on Windows.
+struct SFileId {
+    bool known;
+    std::uint64_t volume;
+    std::uint64_t file;
+};
+
 // Opens path for reading in binary mode, like fopen(path, "rb"), but only a
 // regular file, and never blocks (a FIFO would wait for a writer forever).
-// Sets *size to the file's length. Returns null when it cannot.
-std::FILE* OpenSourceFile(const char* path, std::uint64_t* size);
+// Sets *size to the file's length and *id to its identity. Returns null when
+// it cannot.
+std::FILE* OpenSourceFile(const char* path, std::uint64_t* size, SFileId* id);
 
 // Where a job's output goes. Where the destination is an ordinary file (or
 // does not exist yet) the bytes go to a new temporary file beside it, which
@@ -24,6 +33,9 @@ std::FILE* OpenSourceFile(const char* path, std::uint64_t* size);
 // refuses a temporary file is written directly, truncated as fopen "wb" does.
 struct SDestination {
     std::FILE* f;
+    // The file whose bytes the output replaces: the old file under the name,
+    // or the one written directly. Unknown for a new file.
+    SFileId id;
     // The temporary file's path; empty when writing the destination directly.
     // The destination's path, a dot, "quarnel-", 12 letters and ".tmp".
     char temp[512 + 32];
@@ -52,15 +64,18 @@ bool OpenDestination(const char* path, SDestination* dst);
 
 // Flushes and closes what OpenDestination opened and, for a temporary file,
 // renames it over path. True if path now holds every byte written. On
-// failure the temporary file is removed and path is as it was before.
-bool CommitDestination(SDestination* dst, const char* path);
+// failure the temporary file is removed and path is as it was before. Only
+// where the output replaces source, the file the job read (converting it in
+// place), are the bytes on disk first.
+bool CommitDestination(SDestination* dst, const char* path, const SFileId& source);
 
 // Closes what OpenDestination opened and removes a temporary file: the
 // destination is left as it was, or cut short where it was written directly.
 void DiscardDestination(SDestination* dst);
 
 // What those two ask of the system: the written bytes of f on disk; temp
-// renamed over path in one step; temp removed.
+// put in path's place in one step, readers seeing the old file or the new
+// one; temp removed.
 bool SyncToDisk(std::FILE* f);
 bool ReplaceWithTemp(const char* temp, const char* path);
 void RemoveTemp(const char* temp);

@@ -36,9 +36,14 @@ std::FILE* ToStream(int fd, const char* mode)
     return f;
 }
 
+SFileId Identity(const struct stat& st)
+{
+    return {true, static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
 }  // namespace
 
-std::FILE* OpenSourceFile(const char* path, std::uint64_t* size)
+std::FILE* OpenSourceFile(const char* path, std::uint64_t* size, SFileId* id)
 {
     const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
@@ -49,6 +54,7 @@ std::FILE* OpenSourceFile(const char* path, std::uint64_t* size)
         return nullptr;
     }
     *size = static_cast<std::uint64_t>(st.st_size);
+    *id = Identity(st);
     return ToStream(fd, "rb");
 }
 
@@ -107,6 +113,7 @@ bool NamesAFile(const char* path)
 bool OpenDestination(const char* path, SDestination* dst)
 {
     dst->f = nullptr;
+    dst->id = {false, 0, 0};
     dst->temp[0] = '\0';
     // Opened first without truncating or following a symlink: what it is
     // decides how to write it, and a read-only file stays refused even though
@@ -118,6 +125,8 @@ bool OpenDestination(const char* path, SDestination* dst)
         close(fd);
         return false;
     }
+    if (fd >= 0)
+        dst->id = Identity(old);
     const bool replace = fd >= 0 ? S_ISREG(old.st_mode) && old.st_nlink == 1 : errno == ENOENT && NamesAFile(path);
     if (replace) {
         // A new file gets what "wb" would give it: 0666 less the umask.
@@ -138,9 +147,12 @@ bool OpenDestination(const char* path, SDestination* dst)
         }
         dst->temp[0] = '\0';
     }
-    if (fd < 0)
+    if (fd < 0) {
+        // Through a symlink, say; what it leads to may be the source.
         fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
-    else if (S_ISREG(old.st_mode) && ftruncate(fd, 0) != 0) {
+        if (fd >= 0 && fstat(fd, &old) == 0)
+            dst->id = Identity(old);
+    } else if (S_ISREG(old.st_mode) && ftruncate(fd, 0) != 0) {
         close(fd);
         return false;
     }
@@ -157,6 +169,11 @@ bool SyncToDisk(std::FILE* f)
 
 bool ReplaceWithTemp(const char* temp, const char* path)
 {
+    // A plain rename, though exchanging the names and removing the old file
+    // would cost less on ext4 and btrfs: those write the new file's data
+    // inside a rename over an existing file, which keeps the old file or the
+    // whole new one there after a crash, and folder watchers understand a
+    // rename where an exchange shows them the destination moving away.
     return rename(temp, path) == 0;
 }
 

@@ -133,15 +133,30 @@ std::FILE* ToStream(HANDLE handle, int flags, const char* mode)
     return f;
 }
 
+SFileId Identity(const BY_HANDLE_FILE_INFORMATION& info)
+{
+    return {true, info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+}
+
+// The identity of what handle has open; unknown where the system cannot say.
+SFileId Identity(HANDLE handle)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(handle, &info))
+        return {false, 0, 0};
+    return Identity(info);
+}
+
 }  // namespace
 
-std::FILE* OpenSourceFile(const char* path, std::uint64_t* size)
+std::FILE* OpenSourceFile(const char* path, std::uint64_t* size, SFileId* id)
 {
     // A folder does not open here; a device (NUL, CON) or a pipe does, and is
     // refused below before anything reads from it.
     const HANDLE handle = OpenHandle(path, GENERIC_READ, OPEN_EXISTING);
     if (handle == INVALID_HANDLE_VALUE)
         return nullptr;
+    *id = Identity(handle);
     std::FILE* f = ToStream(handle, _O_RDONLY, "rb");
     if (f == nullptr)
         return nullptr;
@@ -207,6 +222,7 @@ constexpr DWORD kKeptAttributes =
 bool OpenDestination(const char* path, SDestination* dst)
 {
     dst->f = nullptr;
+    dst->id = {false, 0, 0};
     dst->temp[0] = '\0';
     const HANDLE probe = ProbeDestination(path);
     DWORD attributes = FILE_ATTRIBUTE_NORMAL;
@@ -222,10 +238,13 @@ bool OpenDestination(const char* path, SDestination* dst)
         // Only an ordinary file with one name: a symlink or a hard link keeps
         // its meaning when written through.
         BY_HANDLE_FILE_INFORMATION info;
-        replace = GetFileInformationByHandle(probe, &info) && info.nNumberOfLinks == 1 &&
+        const bool known = GetFileInformationByHandle(probe, &info) != 0;
+        replace = known && info.nNumberOfLinks == 1 &&
                   (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0;
         if (replace && (info.dwFileAttributes & kKeptAttributes) != 0)
             attributes = info.dwFileAttributes & kKeptAttributes;
+        if (known)
+            dst->id = Identity(info);
         CloseHandle(probe);
     }
     if (replace) {
@@ -243,6 +262,9 @@ bool OpenDestination(const char* path, SDestination* dst)
     const HANDLE handle = OpenHandle(path, GENERIC_WRITE, CREATE_ALWAYS);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
+    // What is written, not what the probe saw: through a symlink that may be
+    // the source.
+    dst->id = Identity(handle);
     dst->f = ToStream(handle, 0, "wb");
     return dst->f != nullptr;
 }
@@ -252,12 +274,13 @@ bool SyncToDisk(std::FILE* f)
     return _commit(_fileno(f)) == 0;
 }
 
-// Puts the complete temporary file in the destination's place in one step.
+// Puts the complete temporary file in the destination's place in one step,
+// without waiting for the disk (no MOVEFILE_WRITE_THROUGH).
 bool ReplaceWithTemp(const char* temp, const char* path)
 {
     SWidePath from, to;
     return ToWidePath(temp, &from) && ToWidePath(path, &to) &&
-           MoveFileExW(from.text, to.text, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+           MoveFileExW(from.text, to.text, MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
 void RemoveTemp(const char* temp)

@@ -62,6 +62,17 @@ int WINAPI RecordMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
     return IDOK;
 }
 
+// The module's flushes, counted through its _commit import (from msvcrt
+// with mingw-w64, from ucrtbase with Microsoft's compiler).
+using CommitFn = int(__cdecl*)(int);
+CommitFn g_commit = nullptr;
+LONG g_commits = 0;
+int __cdecl CountCommit(int fd)
+{
+    InterlockedIncrement(&g_commits);
+    return g_commit(fd);
+}
+
 // Files a job left beside its destinations: there must be none.
 int TemporaryFilesIn(const std::string& dir)
 {
@@ -277,8 +288,12 @@ void ConversionCases(STally& tally, const SHost& host, const TempDir& tmp)
         WriteFile(src, sources.back());
         jobs.push_back(Job(src, tmp.Path("out" + std::to_string(i) + ".tga"), images[i].texelsize));
     }
+    g_commits = 0;
     const auto shown = host.Run(jobs);
-    tally.Run("a batch of valid images shows no message", [&](SCase& c) { ExpectMessages(c, shown, {}); });
+    tally.Run("a batch of valid images shows no message and waits for no flush", [&](SCase& c) {
+        ExpectMessages(c, shown, {});
+        c.Expect(g_commits == 0, std::to_string(g_commits) + " flushes");
+    });
     for (std::size_t i = 0; i < images.size(); ++i) {
         const SImage& im = images[i];
         tally.Run("converts " + std::to_string(im.width) + "x" + std::to_string(im.height) + " at texel size " +
@@ -310,15 +325,17 @@ void ConversionCases(STally& tally, const SHost& host, const TempDir& tmp)
         ExpectMessages(c, host.Run({Job(src, dst, 0.5f)}), {});
         ExpectConverted(c, dst, source, 0.5f);
     });
-    tally.Run("converts a file in place", [&](SCase& c) {
+    tally.Run("converts a file in place, flushed first", [&](SCase& c) {
         STgaFields f;
         f.width = 11;
         f.height = 7;
         const Bytes source = RandomTga(f, 50);
         const std::string path = tmp.Path("inplace.tga");
         WriteFile(path, source);
+        g_commits = 0;
         ExpectMessages(c, host.Run({Job(path, path)}), {});
         ExpectConverted(c, path, source, 1.0f);
+        c.Expect(g_commits == 1, std::to_string(g_commits) + " flushes");
         c.Expect(TemporaryFilesIn(tmp.dir) == 0, "a temporary file was left");
     });
     tally.Run("the NUL device as destination takes the map", [&](SCase& c) {
@@ -718,6 +735,11 @@ int main(int argc, char** argv)
                      previous == reinterpret_cast<void*>(GetProcAddress(user32, "MessageBoxA")),
                  "the import is not bound to USER32's MessageBoxA");
     });
+    for (const char* crt : {"msvcrt.dll", "ucrtbase.dll"}) {
+        if (g_commit == nullptr)
+            g_commit =
+                reinterpret_cast<CommitFn>(PatchImport(module, crt, "_commit", reinterpret_cast<void*>(&CountCommit)));
+    }
     if (host.create == nullptr || previous == nullptr) {
         std::printf("%d passed, %d failed\n", tally.passed, tally.failed);
         return 1;
