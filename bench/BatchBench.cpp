@@ -131,24 +131,26 @@ int RunBatchBench(const std::string& dir, int repeat)
     floor.jobs = nullptr;
     direct.jobs = &jobs;
     floor.ok = true;
-    const auto pool = [&](SPool& p) {
+    const auto pool = [&](SPool& p, int threads) {
         const double start = Seconds();
         p.next = 0;
-        RunThreads(kWorkers, TakeFiles, &p);
+        RunThreads(threads, TakeFiles, &p);
         return Seconds() - start;
     };
     // One untimed round of each, then all alternated, so each sees the same
     // page cache, writeback and load of the machine.
     batch(kWorkers);
-    pool(floor);
-    std::vector<double> one, two, calls, io, speedup, overFloor, overCalls;
+    pool(floor, kWorkers);
+    std::vector<double> one, two, calls, ioOne, io, speedup, ioSpeedup, overFloor, overCalls;
     for (int r = 0; r < repeat; ++r) {
         one.push_back(batch(1));
         two.push_back(batch(kWorkers));
-        calls.push_back(pool(direct));
-        io.push_back(pool(floor));
+        calls.push_back(pool(direct, kWorkers));
+        ioOne.push_back(pool(floor, 1));
+        io.push_back(pool(floor, kWorkers));
         // Ratios within a round, where the machine's other load is alike.
         speedup.push_back(one.back() / two.back());
+        ioSpeedup.push_back(ioOne.back() / io.back());
         overFloor.push_back(two.back() / io.back());
         overCalls.push_back(two.back() / calls.back());
     }
@@ -170,8 +172,12 @@ int RunBatchBench(const std::string& dir, int repeat)
     std::printf("  x one at a time %4.2f\n", Median(speedup));
     line("bare calls, 2 threads", Median(calls));
     std::printf("  2 workers / bare %4.2f\n", Median(overCalls));
+    // How far the same file traffic alone gains from a second thread: the
+    // most two workers could gain where the disk and memory are the limit.
+    line("I/O floor, one thread", Median(ioOne));
+    std::printf("\n");
     line("I/O floor, 2 threads", Median(io));
-    std::printf("  2 workers / floor %4.2f\n", Median(overFloor));
+    std::printf("  x one thread %4.2f  2 workers / floor %4.2f\n", Median(ioSpeedup), Median(overFloor));
     for (const SFile& f : files) {
         std::remove(f.src.c_str());
         std::remove(f.dst.c_str());
