@@ -115,9 +115,9 @@ Strings RunJobs(std::vector<SCreateBumpMap> jobs, CreateBumpMapsFn create = Crea
 
 #if defined(_WIN32)
 // Points the module's MessageBoxA import at the recorder ShownMessages reads,
-// so no box waits for a user; false if the module does not import it from
-// USER32.
-bool InstallMessageRecorder(void* module);
+// so no box waits for a user. Returns what the import held; null if the
+// module does not import MessageBoxA from USER32.
+void* InstallMessageRecorder(void* module);
 // Runs while each message is shown, for a test that looks at the process then.
 void WhileMessageShows(std::function<void()> fn);
 #else
