@@ -66,34 +66,17 @@ extern "C" void __wrap_free(void* p)
 namespace {
 
 using namespace testsupport;
-using Strings = std::vector<std::string>;
 
-struct SRun {
-    Strings messages;
-    int allocations;
-    std::size_t leaked;
-};
-
-// One job with the failAt-th allocation failing (0: none).
-SRun RunWithFailure(const SCreateBumpMap& job, int failAt)
+// The library's CreateBumpMaps with its allocations counted, the failAt-th
+// failing (0: none), and every block it keeps afterwards in Allocator().live.
+void ArmedCreateBumpMaps(SCreateBumpMap* maps, int count)
 {
-    std::vector<void*> live;
-    live.reserve(64);
-    SRun run;
-    const std::string captured = CaptureStderr([&] {
-        SAllocator& a = Allocator();
-        a.calls = 0;
-        a.failAt = failAt;
-        a.live = &live;
-        a.armed = true;
-        SCreateBumpMap copy = job;
-        CreateBumpMaps(&copy, 1);
-        a.armed = false;
-        run.allocations = a.calls;
-    });
-    run.messages = Messages(captured);
-    run.leaked = live.size();
-    return run;
+    SAllocator& a = Allocator();
+    a.calls = 0;
+    a.live->clear();
+    a.armed = true;
+    CreateBumpMaps(maps, count);
+    a.armed = false;
 }
 
 TEST(Allocation, EachFailedAllocationEndsTheJobCleanly)
@@ -107,37 +90,35 @@ TEST(Allocation, EachFailedAllocationEndsTheJobCleanly)
     withPrefix.cmaptype = 1;
     withPrefix.cmaplen = 2;
     withPrefix.cmapbits = 24;
-    struct SCase {
-        const char* name;
-        Bytes source;
-    };
-    const std::vector<SCase> cases = {
+    const std::pair<const char*, Bytes> cases[] = {
         {"plain", RandomTga(9, 4, 30)},
         {"ID and colour map", TgaFile(withPrefix, Bytes(10, 0x44), RandomPixels(7, 3, 31))},
         {"one pixel", RandomTga(1, 1, 32)},
     };
+    std::vector<void*> live;
+    live.reserve(64);
+    SAllocator& a = Allocator();
+    a.live = &live;
     const Bytes kept = {'k', 'e', 'p', 't'};
-    for (const auto& t : cases) {
-        SCOPED_TRACE(t.name);
-        WriteFile(src, t.source);
-        const SCreateBumpMap job = Job(src, dst);
-        const SRun clean = RunWithFailure(job, 0);
-        ASSERT_EQ(clean.messages, Strings{});
-        ASSERT_GE(clean.allocations, 1);
-        EXPECT_EQ(clean.leaked, 0u);
-        for (int k = 1; k <= clean.allocations; ++k) {
-            SCOPED_TRACE(::testing::Message() << "allocation " << k << " of " << clean.allocations);
+    for (const auto& [name, source] : cases) {
+        SCOPED_TRACE(name);
+        WriteFile(src, source);
+        a.failAt = 0;
+        ASSERT_EQ(RunJobs({Job(src, dst)}, ArmedCreateBumpMaps), Strings{});
+        const int allocations = a.calls;
+        ASSERT_GE(allocations, 1);
+        EXPECT_EQ(live.size(), 0u);
+        for (a.failAt = 1; a.failAt <= allocations; ++a.failAt) {
+            SCOPED_TRACE(::testing::Message() << "allocation " << a.failAt << " of " << allocations);
             WriteFile(dst, kept);
-            const int before = OpenDescriptorCount();
-            const SRun run = RunWithFailure(job, k);
-            EXPECT_EQ(run.messages, Strings{"'" + src + "' out of memory"});
-            EXPECT_EQ(run.leaked, 0u);
-            EXPECT_EQ(OpenDescriptorCount(), before);
+            EXPECT_EQ(RunJobs({Job(src, dst)}, ArmedCreateBumpMaps), Strings{Quote(src) + " out of memory"});
+            EXPECT_EQ(live.size(), 0u);
             EXPECT_EQ(ReadFile(dst), kept);
         }
         // And with nothing failing, the same job still converts.
-        EXPECT_EQ(RunWithFailure(job, 0).messages, Strings{});
-        EXPECT_EQ(ReadFile(dst), reference::ConvertFile(t.source, 1.0f));
+        a.failAt = 0;
+        EXPECT_EQ(RunJobs({Job(src, dst)}, ArmedCreateBumpMaps), Strings{});
+        EXPECT_EQ(ReadFile(dst), reference::ConvertFile(source, 1.0f));
     }
 }
 

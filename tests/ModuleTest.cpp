@@ -12,7 +12,6 @@
 namespace {
 
 using namespace testsupport;
-using CreateBumpMapsFn = void (*)(SCreateBumpMap*, int);
 
 TEST(Module, LoadsAndConvertsThroughItsDecoratedExport)
 {
@@ -28,9 +27,8 @@ TEST(Module, LoadsAndConvertsThroughItsDecoratedExport)
     const std::string src = tmp.Path("src.tga"), dst = tmp.Path("dst.tga");
     const Bytes source = RandomTga(33, 17, 31);
     WriteFile(src, source);
-    std::vector<SCreateBumpMap> jobs = {Job(src, dst, 1.5f), Job(tmp.Path("missing.tga"), dst)};
-    const std::string out = CaptureStderr([&] { createBumpMaps(jobs.data(), 2); });
-    EXPECT_EQ(out, "!!! Error !!!: Cant open '" + tmp.Path("missing.tga") + "' for reading\n");
+    EXPECT_EQ(RunJobs({Job(src, dst, 1.5f), Job(tmp.Path("missing.tga"), dst)}, createBumpMaps),
+              Strings{"Cant open " + Quote(tmp.Path("missing.tga")) + " for reading"});
     EXPECT_EQ(ReadFile(dst), reference::ConvertFile(source, 1.5f));
     dlclose(module);
 }

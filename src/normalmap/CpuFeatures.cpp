@@ -1,7 +1,5 @@
 #include "CpuFeatures.h"
 
-// Asked on every call: a few instructions, nothing next to an image, and no
-// state kept in the library.
 #if defined(_MSC_VER) && (defined(_M_X64) || defined(_M_IX86))
 
 // Microsoft's compilers (clang-cl among them) have CPUID and XGETBV as
@@ -47,7 +45,7 @@ constexpr SCpuidBit kLzcnt{kLeafExt1, 2, 5};
 // forbids contraction and a test disassembles the kernels: only the fast
 // path, which asks for FMA itself, holds any.
 constexpr SCpuidBit kAvx2Kernel[] = {kAvx, kAvx2, kBmi1, kBmi2, kLzcnt, kMovbe, kPopcnt};
-constexpr SCpuidBit kAvx512Kernel[] = {kAvx512f, kAvx512dq, kAvx512cd, kAvx512bw, kAvx512vl};
+constexpr SCpuidBit kAvx512Kernel[] = {kAvx512f, kAvx512dq, kAvx512cd};
 
 // Register state (XCR0) the operating system saves on a thread switch: the
 // XMM and YMM halves for AVX, plus the opmask and both ZMM parts for AVX-512.
@@ -92,78 +90,43 @@ bool OsSaves(const SCpuid& cpu, unsigned long long state)
 
 }  // namespace
 
-bool CpuHasSse2()
-{
-    return Has(ReadCpuid(), kSse2);
-}
-
-bool CpuHasAvx2()
+SCpuFeatures ReadCpuFeatures()
 {
     const SCpuid cpu = ReadCpuid();
-    return OsSaves(cpu, kYmmState) && HasAll(cpu, kAvx2Kernel);
-}
-
-bool CpuHasFma()
-{
-    return Has(ReadCpuid(), kFma);
-}
-
-bool CpuHasAvx512()
-{
-    const SCpuid cpu = ReadCpuid();
-    return OsSaves(cpu, kZmmState) && HasAll(cpu, kAvx2Kernel) && HasAll(cpu, kAvx512Kernel);
+    const bool ymm = OsSaves(cpu, kYmmState), zmm = OsSaves(cpu, kZmmState);
+    SCpuFeatures f = {};
+    f.sse2 = Has(cpu, kSse2);
+    f.avx2 = ymm && HasAll(cpu, kAvx2Kernel);
+    f.fma = ymm && Has(cpu, kFma);
+    f.avx512f = zmm && HasAll(cpu, kAvx512Kernel);
+    f.avx512bw = zmm && Has(cpu, kAvx512bw);
+    f.avx512vl = zmm && Has(cpu, kAvx512vl);
+    return f;
 }
 
 #elif (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
 
 // GCC and Clang check the operating system's saved register state (XCR0) as
 // well as CPUID, so a feature reported here is one that can run.
-bool CpuHasSse2()
+SCpuFeatures ReadCpuFeatures()
 {
     __builtin_cpu_init();
-    return __builtin_cpu_supports("sse2");
-}
-
-bool CpuHasAvx2()
-{
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-}
-
-bool CpuHasFma()
-{
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("fma");
-}
-
-bool CpuHasAvx512()
-{
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-           __builtin_cpu_supports("avx512vl");
+    SCpuFeatures f = {};
+    f.sse2 = __builtin_cpu_supports("sse2");
+    f.avx2 = __builtin_cpu_supports("avx2");
+    f.fma = __builtin_cpu_supports("fma");
+    f.avx512f = __builtin_cpu_supports("avx512f");
+    f.avx512bw = __builtin_cpu_supports("avx512bw");
+    f.avx512vl = __builtin_cpu_supports("avx512vl");
+    return f;
 }
 
 #else
 
 // Other compilers and processors get the baseline only.
-bool CpuHasSse2()
+SCpuFeatures ReadCpuFeatures()
 {
-    return false;
-}
-
-bool CpuHasAvx2()
-{
-    return false;
-}
-
-bool CpuHasFma()
-{
-    return false;
-}
-
-bool CpuHasAvx512()
-{
-    return false;
+    return SCpuFeatures{};
 }
 
 #endif

@@ -1,7 +1,5 @@
 #include "KernelDispatch.h"
 
-#include "CpuFeatures.h"
-
 // Every variant from AVX2 up computes heights with the AVX2 kernel: every
 // processor with AVX-512 has AVX2.
 #if (defined(QUARNEL_KERNELS_AVX2FMA) || defined(QUARNEL_KERNELS_AVX512)) && !defined(QUARNEL_KERNELS_AVX2)
@@ -13,20 +11,42 @@ namespace {
 struct SVariant {
     EKernelVariant variant;
     const char* name;
-    bool (*runs)();  // whether this processor runs it
+    bool (*runs)(const SCpuFeatures& cpu);  // whether a processor with cpu runs it
     HeightsRowFn heights;
     NormalRowFn normals;
 };
 
-bool Always()
+bool Always(const SCpuFeatures&)
 {
     return true;
 }
 
-#ifdef QUARNEL_KERNELS_AVX2FMA
-bool HasAvx2AndFma()
+#ifdef QUARNEL_KERNELS_SSE2
+bool HasSse2(const SCpuFeatures& cpu)
 {
-    return CpuHasAvx2() && CpuHasFma();
+    return cpu.sse2;
+}
+#endif
+
+#ifdef QUARNEL_KERNELS_AVX2
+bool HasAvx2(const SCpuFeatures& cpu)
+{
+    return cpu.avx2;
+}
+#endif
+
+#ifdef QUARNEL_KERNELS_AVX2FMA
+bool HasAvx2AndFma(const SCpuFeatures& cpu)
+{
+    return cpu.avx2 && cpu.fma;
+}
+#endif
+
+#ifdef QUARNEL_KERNELS_AVX512
+// With the AVX2 heights kernel.
+bool HasAvx512(const SCpuFeatures& cpu)
+{
+    return cpu.avx2 && cpu.avx512f && cpu.avx512bw && cpu.avx512vl;
 }
 #endif
 
@@ -34,17 +54,17 @@ bool HasAvx2AndFma()
 constexpr SVariant kVariants[] = {
     {EKernelVariant::kScalar, "scalar", Always, HeightsRowScalar, NormalRowScalar},
 #ifdef QUARNEL_KERNELS_SSE2
-    {EKernelVariant::kSse2, "sse2", CpuHasSse2, HeightsRowScalar, NormalRowSse2},
+    {EKernelVariant::kSse2, "sse2", HasSse2, HeightsRowScalar, NormalRowSse2},
 #endif
 #ifdef QUARNEL_KERNELS_AVX2
-    {EKernelVariant::kAvx2, "avx2", CpuHasAvx2, HeightsRowAvx2, NormalRowAvx2},
+    {EKernelVariant::kAvx2, "avx2", HasAvx2, HeightsRowAvx2, NormalRowAvx2},
 #endif
 #ifdef QUARNEL_KERNELS_AVX2FMA
     {EKernelVariant::kAvx2Fma, "avx2-fma", HasAvx2AndFma, HeightsRowAvx2, NormalRowAvx2Fma},
 #endif
 #ifdef QUARNEL_KERNELS_AVX512
-    {EKernelVariant::kAvx512, "avx512", CpuHasAvx512, HeightsRowAvx2, NormalRowAvx512},
-    {EKernelVariant::kAvx512Fast, "avx512-fast", CpuHasAvx512, HeightsRowAvx2, NormalRowAvx512Fast},
+    {EKernelVariant::kAvx512, "avx512", HasAvx512, HeightsRowAvx2, NormalRowAvx512},
+    {EKernelVariant::kAvx512Fast, "avx512-fast", HasAvx512, HeightsRowAvx2, NormalRowAvx512Fast},
 #endif
 #ifdef QUARNEL_KERNELS_NEON
     // Part of every AArch64 processor: nothing to ask.
@@ -73,20 +93,30 @@ const char* KernelVariantName(EKernelVariant variant)
     return v.variant == variant ? v.name : "?";
 }
 
-int SupportedKernelVariants(EKernelVariant (&variants)[kKernelVariantCount])
+int SupportedKernelVariants(const SCpuFeatures& cpu, EKernelVariant (&variants)[kKernelVariantCount])
 {
     int count = 0;
     for (const SVariant& v : kVariants) {
-        if (v.runs())
+        if (v.runs(cpu))
             variants[count++] = v.variant;
     }
     return count;
 }
 
-EKernelVariant BestKernelVariant()
+int SupportedKernelVariants(EKernelVariant (&variants)[kKernelVariantCount])
+{
+    return SupportedKernelVariants(ReadCpuFeatures(), variants);
+}
+
+EKernelVariant BestKernelVariant(const SCpuFeatures& cpu)
 {
     EKernelVariant variants[kKernelVariantCount];
-    return variants[SupportedKernelVariants(variants) - 1];
+    return variants[SupportedKernelVariants(cpu, variants) - 1];
+}
+
+EKernelVariant BestKernelVariant()
+{
+    return BestKernelVariant(ReadCpuFeatures());
 }
 
 HeightsRowFn HeightsRowKernel(EKernelVariant variant)

@@ -4,6 +4,7 @@
 #ifndef QUARNEL_KERNELDISPATCH_H
 #define QUARNEL_KERNELDISPATCH_H
 
+#include "CpuFeatures.h"
 #include "RowKernels.h"
 
 // One variant picks a heights and a normals kernel. Slowest first within an
@@ -17,11 +18,15 @@ constexpr int kKernelVariantCount = 8;
 
 const char* KernelVariantName(EKernelVariant variant);
 
-// The variants this build contains and this processor runs, scalar first and
-// the fastest last; returns how many were written to variants.
+// The variants this build contains and a processor with cpu runs, scalar
+// first and the fastest last; returns how many were written to variants.
+int SupportedKernelVariants(const SCpuFeatures& cpu, EKernelVariant (&variants)[kKernelVariantCount]);
+// The same for this processor.
 int SupportedKernelVariants(EKernelVariant (&variants)[kKernelVariantCount]);
 
-// The last of SupportedKernelVariants: what ComputeHeights and ComputeNormals run.
+// The last of SupportedKernelVariants: on this processor, what ComputeHeights
+// and ComputeNormals run.
+EKernelVariant BestKernelVariant(const SCpuFeatures& cpu);
 EKernelVariant BestKernelVariant();
 
 // The kernels of a variant; the scalar ones for a variant this build lacks.
