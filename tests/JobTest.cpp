@@ -67,12 +67,7 @@ TEST(Job, AcceptedSourcesConvertByteForByte)
 {
     TempDir tmp;
     const std::vector<SAccepted> accepted = AcceptedSources();
-    std::vector<SCreateBumpMap> jobs;
-    for (std::size_t i = 0; i < accepted.size(); ++i) {
-        const std::string n = std::to_string(i);
-        WriteFile(tmp.Path(n + ".tga"), accepted[i].file);
-        jobs.push_back(Job(tmp.Path(n + ".tga"), tmp.Path(n + "-out.tga"), accepted[i].texelsize));
-    }
+    const std::vector<SCreateBumpMap> jobs = AcceptedJobs(tmp, accepted);
     EXPECT_EQ(RunJobs(jobs), Strings{});
     for (std::size_t i = 0; i < accepted.size(); ++i)
         EXPECT_EQ(ReadFile(jobs[i].dstpath), reference::ConvertFile(accepted[i].file, accepted[i].texelsize))
@@ -113,12 +108,7 @@ TEST(Job, UnterminatedPathFieldsAreRefused)
     TempDir tmp;
     const std::string src = tmp.Path("src.tga"), dst = tmp.Path("dst.tga");
     WriteFile(src, RandomTga(3, 3, 7));
-    // Records back to back: an unterminated srcpath runs straight into dstpath,
-    // so the field must be refused rather than read as a longer path.
-    std::vector<SCreateBumpMap> jobs = {Job(src, dst), Job(src, dst)};
-    std::memset(jobs[0].srcpath, 'a', sizeof jobs[0].srcpath);
-    std::memset(jobs[1].dstpath, 'b', sizeof jobs[1].dstpath);
-    EXPECT_EQ(RunJobs(jobs), (Strings{"srcpath is not terminated within 512 bytes",
+    EXPECT_EQ(RunJobs(UnterminatedJobs(src, dst)), (Strings{"srcpath is not terminated within 512 bytes",
                                       "dstpath is not terminated within 512 bytes"}));
     EXPECT_FALSE(FileExists(dst));
 }

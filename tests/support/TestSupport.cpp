@@ -221,4 +221,47 @@ std::vector<SAccepted> AcceptedSources()
     return accepted;
 }
 
+void WriteFile(const std::string& path, const Bytes& bytes)
+{
+    std::FILE* f = OpenFile(path, "wb");
+    if (f == nullptr)
+        throw std::runtime_error("cannot create " + path);
+    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    if (std::fclose(f) != 0 || !ok)
+        throw std::runtime_error("cannot write " + path);
+}
+
+Bytes ReadFile(const std::string& path)
+{
+    Bytes bytes;
+    std::FILE* f = OpenFile(path, "rb");
+    if (f == nullptr)
+        return bytes;
+    std::uint8_t buf[65536];
+    std::size_t got;
+    while ((got = std::fread(buf, 1, sizeof buf, f)) > 0)
+        bytes.insert(bytes.end(), buf, buf + got);
+    std::fclose(f);
+    return bytes;
+}
+
+std::vector<SCreateBumpMap> AcceptedJobs(const TempDir& tmp, const std::vector<SAccepted>& accepted)
+{
+    std::vector<SCreateBumpMap> jobs;
+    for (std::size_t i = 0; i < accepted.size(); ++i) {
+        const std::string n = std::to_string(i);
+        WriteFile(tmp.Path(n + ".tga"), accepted[i].file);
+        jobs.push_back(Job(tmp.Path(n + ".tga"), tmp.Path(n + "-out.tga"), accepted[i].texelsize));
+    }
+    return jobs;
+}
+
+std::vector<SCreateBumpMap> UnterminatedJobs(const std::string& src, const std::string& dst)
+{
+    std::vector<SCreateBumpMap> jobs = {Job(src, dst), Job(src, dst)};
+    std::memset(jobs[0].srcpath, 'a', sizeof jobs[0].srcpath);
+    std::memset(jobs[1].dstpath, 'b', sizeof jobs[1].dstpath);
+    return jobs;
+}
+
 }  // namespace testsupport

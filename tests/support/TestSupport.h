@@ -7,6 +7,7 @@
 #define QUARNEL_TESTS_SUPPORT_H
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -91,11 +92,19 @@ struct TempDir {
 };
 
 // Paths of any length the system takes (on Windows past MAX_PATH too).
+std::FILE* OpenFile(const std::string& path, const char* mode);
 void WriteFile(const std::string& path, const Bytes& bytes);  // throws if it cannot
 Bytes ReadFile(const std::string& path);                       // empty if missing
 bool FileExists(const std::string& path);
 bool MakeFolder(const std::string& path);
 std::vector<std::string> FolderNames(const std::string& dir);  // sorted
+
+// The accepted sources written into tmp as <i>.tga, a job each to <i>-out.tga.
+std::vector<SCreateBumpMap> AcceptedJobs(const TempDir& tmp, const std::vector<SAccepted>& accepted);
+
+// Two records back to back, the first's srcpath and the second's dstpath
+// filling their fields: an unterminated field would run into the next one.
+std::vector<SCreateBumpMap> UnterminatedJobs(const std::string& src, const std::string& dst);
 
 // The process's open descriptors (on Windows, handles).
 int OpenDescriptorCount();

@@ -62,28 +62,9 @@ std::string TempDir::Path(const std::string& name) const
     return dir + "\\" + name;
 }
 
-void WriteFile(const std::string& path, const Bytes& bytes)
+std::FILE* OpenFile(const std::string& path, const char* mode)
 {
-    std::FILE* f = _wfopen(Wide(path).c_str(), L"wb");
-    if (f == nullptr)
-        throw std::runtime_error("cannot create " + path);
-    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    if (std::fclose(f) != 0 || !ok)
-        throw std::runtime_error("cannot write " + path);
-}
-
-Bytes ReadFile(const std::string& path)
-{
-    Bytes bytes;
-    std::FILE* f = _wfopen(Wide(path).c_str(), L"rb");
-    if (f == nullptr)
-        return bytes;
-    std::uint8_t buf[65536];
-    std::size_t got;
-    while ((got = std::fread(buf, 1, sizeof buf, f)) > 0)
-        bytes.insert(bytes.end(), buf, buf + got);
-    std::fclose(f);
-    return bytes;
+    return _wfopen(Wide(path).c_str(), Wide(mode).c_str());
 }
 
 bool FileExists(const std::string& path)

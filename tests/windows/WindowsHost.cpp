@@ -83,12 +83,7 @@ TEST(WindowsHost, AcceptedSourcesConvertWithoutFlushing)
 {
     TempDir tmp;
     const std::vector<SAccepted> accepted = AcceptedSources();
-    std::vector<SCreateBumpMap> jobs;
-    for (std::size_t i = 0; i < accepted.size(); ++i) {
-        const std::string n = std::to_string(i);
-        WriteFile(tmp.Path(n + ".tga"), accepted[i].file);
-        jobs.push_back(Job(tmp.Path(n + ".tga"), tmp.Path(n + "-out.tga"), accepted[i].texelsize));
-    }
+    std::vector<SCreateBumpMap> jobs = AcceptedJobs(tmp, accepted);
     jobs.push_back(Job(tmp.Path("0.tga"), "NUL"));
     g_commits = 0;
     EXPECT_EQ(RunHost(jobs), Strings{});
@@ -174,12 +169,7 @@ TEST(WindowsHost, UnterminatedPathFieldsAndNoRecords)
     TempDir tmp;
     const std::string src = tmp.Path("src.tga"), dst = tmp.Path("dst.tga");
     WriteFile(src, RandomTga(6, 5, 61));
-    // Back to back, an unterminated srcpath runs into dstpath: it must be
-    // refused, not read as a longer path.
-    std::vector<SCreateBumpMap> jobs = {Job(src, dst), Job(src, dst)};
-    std::memset(jobs[0].srcpath, 'a', sizeof jobs[0].srcpath);
-    std::memset(jobs[1].dstpath, 'b', sizeof jobs[1].dstpath);
-    EXPECT_EQ(RunHost(jobs), (Strings{"srcpath is not terminated within 512 bytes",
+    EXPECT_EQ(RunHost(UnterminatedJobs(src, dst)), (Strings{"srcpath is not terminated within 512 bytes",
                                   "dstpath is not terminated within 512 bytes"}));
     SCreateBumpMap job = Job(src, dst);
     for (int count : {0, -1, INT_MIN})
