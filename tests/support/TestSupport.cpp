@@ -256,6 +256,28 @@ std::vector<SCreateBumpMap> AcceptedJobs(const TempDir& tmp, const std::vector<S
     return jobs;
 }
 
+Strings RefusedSourceFaults(CreateBumpMapsFn create)
+{
+    TempDir tmp;
+    const std::string src = tmp.Path("src.tga"), dst = tmp.Path("dst.tga"), absent = tmp.Path("absent.tga");
+    const Bytes keep = {'k', 'e', 'e', 'p'};
+    Strings faults;
+    for (const SRefused& t : RefusedSources()) {
+        WriteFile(src, t.file);
+        WriteFile(dst, keep);
+        const Strings shown = RunJobs({Job(src, dst), Job(src, absent), Job(src, src)}, create);
+        if (shown != Strings(3, Quote(src) + t.message)) {
+            std::string all = t.name + ": shown";
+            for (const std::string& line : shown)
+                all += " [" + line + "]";
+            faults.push_back(all);
+        }
+        if (ReadFile(dst) != keep || FileExists(absent) || ReadFile(src) != t.file)
+            faults.push_back(t.name + ": a destination or the source changed");
+    }
+    return faults;
+}
+
 std::vector<SCreateBumpMap> UnterminatedJobs(const std::string& src, const std::string& dst)
 {
     std::vector<SCreateBumpMap> jobs = {Job(src, dst), Job(src, dst)};

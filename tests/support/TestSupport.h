@@ -122,6 +122,11 @@ Strings ShownMessages(const std::function<void()>& call);
 // open, a temporary file beside any destination.
 Strings RunJobs(std::vector<SCreateBumpMap> jobs, CreateBumpMapsFn create = CreateBumpMaps);
 
+// Runs each refused source through create into an existing destination, a
+// missing one and itself, and returns what went wrong: a message other than
+// its one, a destination or the source changed. Empty when all is well.
+Strings RefusedSourceFaults(CreateBumpMapsFn create);
+
 #if defined(_WIN32)
 // Points the module's MessageBoxA import at the recorder ShownMessages reads,
 // so no box waits for a user. Returns what the import held; null if the
