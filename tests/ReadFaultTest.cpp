@@ -1,11 +1,12 @@
 // Faults in the middle of a job. This binary is linked with --wrap=fread,
-// --wrap=fsync and --wrap=open, so the library's calls pass through the
-// wrappers below. At a chosen read they cut the source short (another
-// program rewriting it while the job runs) or swap the stream's descriptor
-// for one that cannot be read (a failing disk). They count the flushes a job
-// asks for and can fail them. Where the job creates its temporary file,
-// they can take that name first, as another process might, and they note a
-// destination opened while the source still is.
+// --wrap=fsync, --wrap=fclose, --wrap=rename and --wrap=open, so the
+// library's calls pass through the wrappers below. At a chosen read they cut
+// the source short (another program rewriting it while the job runs) or swap
+// the stream's descriptor for one that cannot be read (a failing disk). They
+// count the flushes a job asks for, and can fail a flush, the destination's
+// close or the rename that puts it in place. Where the job creates its
+// temporary file, they can take that name first, as another process might,
+// and they note a destination opened while the source still is.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -17,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "TestSupport.h"
@@ -24,11 +26,14 @@
 
 extern "C" std::size_t __real_fread(void* data, std::size_t size, std::size_t count, std::FILE* f);
 extern "C" int __real_fsync(int fd);
+extern "C" int __real_fclose(std::FILE* f);
+extern "C" int __real_rename(const char* from, const char* to);
 extern "C" int __real_open(const char* path, int flags, ...);
 
 namespace {
 
 enum class EFault { kNone, kCutShort, kReadError };
+enum class EStep { kNone, kFlush, kClose, kRename };  // the step of the commit that fails
 
 struct SInjector {
     EFault fault = EFault::kNone;
@@ -36,9 +41,10 @@ struct SInjector {
     int calls = 0;
     std::string path;
     int flushes = 0;
-    bool failFlush = false;
+    EStep fail = EStep::kNone;
     bool takeTempName = false;  // the first temporary name, taken before the job's own create
     std::string taken;
+    int tempFd = -1;  // the job's temporary file, made with O_EXCL
     int writesWhileSourceOpen = 0;
 };
 
@@ -83,8 +89,25 @@ extern "C" std::size_t __wrap_fread(void* data, std::size_t size, std::size_t co
 extern "C" int __wrap_fsync(int fd)
 {
     ++Injector().flushes;
-    if (!Injector().failFlush)
+    if (Injector().fail != EStep::kFlush)
         return __real_fsync(fd);
+    errno = EIO;
+    return -1;
+}
+
+// Closed all the same: a failed close still releases the descriptor.
+extern "C" int __wrap_fclose(std::FILE* f)
+{
+    const bool fail = Injector().fail == EStep::kClose && fileno(f) == Injector().tempFd;
+    const int closed = __real_fclose(f);
+    errno = fail ? EIO : errno;
+    return fail ? EOF : closed;
+}
+
+extern "C" int __wrap_rename(const char* from, const char* to)
+{
+    if (Injector().fail != EStep::kRename)
+        return __real_rename(from, to);
     errno = EIO;
     return -1;
 }
@@ -103,7 +126,9 @@ extern "C" int __wrap_open(const char* path, int flags, ...)
         i.takeTempName = false;
         i.taken = path;
     }
-    return __real_open(path, flags, mode);
+    const int fd = __real_open(path, flags, mode);
+    i.tempFd = (flags & O_EXCL) != 0 && fd >= 0 ? fd : i.tempFd;
+    return fd;
 }
 
 namespace {
@@ -148,7 +173,8 @@ TEST(ReadFault, SourceChangingOrFailingMidJobIsReportedAndWritesNothing)
 }
 
 // Only a conversion in place waits for the disk, however the destination
-// names the source; a flush that fails there leaves the source as it was.
+// names the source; a flush, close or rename that fails there leaves the
+// source as it was, and no temporary file.
 // The source is closed before any destination opens (Windows could not
 // replace a file still open), and a temporary name another process took
 // first is left to it.
@@ -159,27 +185,30 @@ TEST(FlushFault, OnlyConversionsInPlaceAreFlushed)
     ASSERT_TRUE(MakeFolder(tmp.Path("sub")));
     ASSERT_EQ(symlink(tmp.dir.c_str(), tmp.Path("alias").c_str()) | symlink("src.tga", tmp.Path("soft").c_str()), 0);
     const Bytes source = RandomTga(6, 5, 51);
-    // Destination and the flushes it takes; -1: one, and it fails.
-    const std::pair<std::string, int> cases[] = {
-        {tmp.Path("new.tga"), 0}, {tmp.Path("old.tga"), 0},                                 // not in place
-        {src, 1}, {tmp.dir + "/./src.tga", 1}, {again, 1}, {tmp.Path("alias/src.tga"), 1},  // in place
-        {hard, 1}, {tmp.Path("soft"), 1}, {src, -1}, {again, -1}};  // written directly; failing flushes
-    for (const auto& [dst, flushes] : cases) {
-        SCOPED_TRACE(dst + ", " + std::to_string(flushes));
+    // Destination, the flushes it takes, and the step made to fail.
+    const EStep none = EStep::kNone;
+    const std::tuple<std::string, int, EStep> cases[] = {
+        {tmp.Path("new.tga"), 0, none}, {tmp.Path("old.tga"), 0, none},  // not in place
+        {src, 1, none}, {tmp.dir + "/./src.tga", 1, none}, {again, 1, none}, {tmp.Path("alias/src.tga"), 1, none},
+        {hard, 1, none}, {tmp.Path("soft"), 1, none},  // written directly
+        {src, 1, EStep::kFlush}, {again, 1, EStep::kFlush}, {src, 1, EStep::kClose}, {src, 1, EStep::kRename}};
+    for (const auto& [dst, flushes, fail] : cases) {
+        SCOPED_TRACE(dst + ", " + std::to_string(flushes) + ", step " + std::to_string(static_cast<int>(fail)));
         WriteFile(src, source);
         WriteFile(tmp.Path("old.tga"), {'o'});
         unlink(hard.c_str());
         ASSERT_EQ(dst == hard ? link(src.c_str(), hard.c_str()) : 0, 0);  // two links: written directly
         Injector() = SInjector{};
         Injector().path = src;
-        Injector().failFlush = flushes < 0;
+        Injector().fail = fail;
         Injector().takeTempName = true;
         const Strings messages = RunJobs({Job(src, dst)});
-        EXPECT_EQ(Injector().flushes, std::abs(flushes));
+        Injector().fail = none;
+        EXPECT_EQ(Injector().flushes, flushes);
         EXPECT_EQ(Injector().writesWhileSourceOpen, 0);
-        EXPECT_EQ(ReadFile(dst), flushes < 0 ? source : reference::ConvertFile(source, 1.0f));
+        EXPECT_EQ(ReadFile(dst), fail != none ? source : reference::ConvertFile(source, 1.0f));
         // The name taken first stays as its owner left it.
-        Strings expected = flushes < 0 ? Strings{"Cant write " + Quote(dst)} : Strings{};
+        Strings expected = fail != none ? Strings{"Cant write " + Quote(dst)} : Strings{};
         if (const std::string taken = Injector().taken; !taken.empty()) {
             expected.push_back("(temporary file left: " + taken.substr(taken.rfind('/') + 1) + ")");
             EXPECT_EQ(ReadFile(taken), (Bytes{'t', 'h', 'e', 'i', 'r', 's'}));

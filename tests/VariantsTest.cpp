@@ -167,13 +167,14 @@ INSTANTIATE_TEST_SUITE_P(TexelSizes, AllTriples,
 
 // The fast path's edges on both sides: the range of texel sizes it covers,
 // the largest one at which it settles z near 255 without the exact path; the
-// smallest and largest height steps; and a size at which some two hundred
-// pixels lie nearer a byte's edge than the bound without its margin allows.
+// smallest and largest height steps; and sizes at which a few hundred
+// pixels lie nearer a byte's edge than the bound without its margin allows,
+// one for the AVX-512 fast path and one for the AVX2 one.
 INSTANTIATE_TEST_SUITE_P(FastPathEdges, AllTriples,
                          ::testing::Values(0x1p-31f, std::nextafter(0x1p-31f, 0.0f), -0x1p-31f, 0x1p31f,
                                            std::nextafter(0x1p31f, FLT_MAX), -0x1p31f, 0x1p15f,
                                            std::nextafter(0x1p15f, FLT_MAX), 1.0f / 255.0f, 255.0f,
-                                           -1.1326014e-05f));
+                                           -1.1326014e-05f, 3.37606662e-06f));
 
 // 200 random bit patterns and 100 sizes log-uniform over the covered range,
 // alternating in sign. Run by CI as a separate step (CTest configuration

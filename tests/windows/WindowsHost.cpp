@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,28 @@ int __cdecl CountCommit(int fd)
 {
     InterlockedIncrement(&g_commits);
     return g_commit(fd);
+}
+
+// The module's CreateFileW; while g_takeTemp is set, the first temporary
+// name it would create is taken first, as another process might.
+using CreateFileWFn = decltype(&CreateFileW);
+CreateFileWFn g_createFile = nullptr;
+bool g_takeTemp = false;
+std::string g_taken;  // that name
+HANDLE WINAPI TakeTempFirst(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                            DWORD disposition, DWORD flags, HANDLE from)
+{
+    if (g_takeTemp && std::wcsstr(path, L".quarnel-") != nullptr) {
+        g_takeTemp = false;
+        g_taken.clear();
+        for (const wchar_t* c = path; *c != L'\0'; ++c)
+            g_taken += static_cast<char>(*c);
+        const HANDLE theirs = g_createFile(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        DWORD written = 0;
+        ::WriteFile(theirs, "theirs", 6, &written, nullptr);
+        CloseHandle(theirs);
+    }
+    return g_createFile(path, access, share, security, disposition, flags, from);
 }
 
 Strings RunHost(std::vector<SCreateBumpMap> jobs)
@@ -94,7 +117,8 @@ TEST(WindowsHost, AcceptedSourcesConvertWithoutFlushing)
 }
 
 // In place the source is closed before it is replaced (Windows refuses to
-// replace an open file) and the map is on disk first.
+// replace an open file) and the map is on disk first. A temporary name
+// another process took first is left to it.
 TEST(WindowsHost, ConvertsInPlaceFlushedFirst)
 {
     TempDir tmp;
@@ -102,7 +126,12 @@ TEST(WindowsHost, ConvertsInPlaceFlushedFirst)
     const std::string path = tmp.Path("inplace.tga");
     WriteFile(path, source);
     g_commits = 0;
-    EXPECT_EQ(RunHost({Job(path, path)}), Strings{});
+    g_takeTemp = true;
+    const Strings shown = RunHost({Job(path, path)});
+    g_takeTemp = false;
+    const std::string taken = g_taken.substr(g_taken.rfind('\\') + 1);
+    EXPECT_EQ(shown, Strings{"(temporary file left: " + taken + ")"});
+    EXPECT_EQ(ReadFile(tmp.Path(taken)), (Bytes{'t', 'h', 'e', 'i', 'r', 's'}));
     EXPECT_EQ(ReadFile(path), reference::ConvertFile(source, 1.0f));
     EXPECT_EQ(g_commits, 1);
 }
@@ -252,11 +281,11 @@ int Hold(DWORD share, const char* path, const char* event)
 
 // A destination another program holds open cannot be replaced by a rename:
 // it is written directly where that program shares writing, else refused
-// and kept.
+// and kept. What was there is longer than the map.
 TEST(WindowsHost, DestinationsHeldByAnotherProcess)
 {
     TempDir tmp;
-    const Bytes source = RandomTga(6, 5, 70), keep = {'k', 'e', 'e', 'p'};
+    const Bytes source = RandomTga(6, 5, 70), keep(1 << 16, 'k');
     const std::string src = tmp.Path("src.tga"), dst = tmp.Path("held.tga");
     WriteFile(src, source);
     const std::pair<DWORD, bool> cases[] = {{FILE_SHARE_READ | FILE_SHARE_WRITE, true},
@@ -431,8 +460,10 @@ int main(int argc, char** argv)
             g_commit = reinterpret_cast<CommitFn>(
                 PatchImport(g_module, crt, "_commit", reinterpret_cast<void*>(&CountCommit)));
     }
-    if (g_create == nullptr || g_messageBox == nullptr) {
-        std::printf("no %s export, or no MessageBoxA import to take: no job can run\n", kExportName);
+    g_createFile = reinterpret_cast<CreateFileWFn>(
+        PatchImport(g_module, "kernel32.dll", "CreateFileW", reinterpret_cast<void*>(&TakeTempFirst)));
+    if (g_create == nullptr || g_messageBox == nullptr || g_createFile == nullptr) {
+        std::printf("no %s export, or no MessageBoxA or CreateFileW import to take: no job can run\n", kExportName);
         return 1;
     }
     return RUN_ALL_TESTS();
