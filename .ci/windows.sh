@@ -39,7 +39,7 @@ emulated=OFF
 # QEMU_RESERVED_VA as the tests set it (tests/windows/CMakeLists.txt).
 prefix=$PWD/build-wine-prefix
 if [ "${1-}" = --prepare ]; then
-  WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= DISPLAY= QEMU_RESERVED_VA=0x81000000 \
+  WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= DISPLAY= QEMU_RESERVED_VA=0x88000000 \
     cmake -DWINE=/usr/lib/wine/wine64 -DWINESERVER=wineserver -DPREFIX="$prefix" -P tests/windows/WinePrefix.cmake
   exit 0
 fi

@@ -367,6 +367,8 @@ TEST(WindowsHost, FourThreadsAtOnceGiveEveryByteAndMessage)
 // WinePrefix.cmake).
 TEST(WindowsHost, LongPathsInEveryForm)
 {
+    if (Emulated())
+        GTEST_SKIP() << "stalls under qemu-user: Wine starts threads for the share";
     TempDir tmp;
     std::string deep = tmp.dir;
     while (deep.size() < 380) {
