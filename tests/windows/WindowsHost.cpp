@@ -284,6 +284,8 @@ int Hold(DWORD share, const char* path, const char* event)
 // and kept. What was there is longer than the map.
 TEST(WindowsHost, DestinationsHeldByAnotherProcess)
 {
+    if (Emulated())
+        GTEST_SKIP() << "stalls under qemu-user now and then: a second 32-bit Wine process";
     TempDir tmp;
     const Bytes source = RandomTga(6, 5, 70), keep(1 << 16, 'k');
     const std::string src = tmp.Path("src.tga"), dst = tmp.Path("held.tga");
