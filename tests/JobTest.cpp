@@ -96,8 +96,7 @@ TEST(Job, UnterminatedPathFieldsAreRefused)
     TempDir tmp;
     const std::string src = tmp.Path("src.tga"), dst = tmp.Path("dst.tga");
     WriteFile(src, RandomTga(3, 3, 7));
-    EXPECT_EQ(RunJobs(UnterminatedJobs(src, dst)), (Strings{"srcpath is not terminated within 512 bytes",
-                                      "dstpath is not terminated within 512 bytes"}));
+    EXPECT_EQ(RunJobs(UnterminatedJobs(src, dst)), UnterminatedMessages());
     EXPECT_FALSE(FileExists(dst));
 }
 

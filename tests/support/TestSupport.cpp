@@ -278,6 +278,11 @@ Strings RefusedSourceFaults(CreateBumpMapsFn create)
     return faults;
 }
 
+Strings UnterminatedMessages()
+{
+    return {"srcpath is not terminated within 512 bytes", "dstpath is not terminated within 512 bytes"};
+}
+
 std::vector<SCreateBumpMap> UnterminatedJobs(const std::string& src, const std::string& dst)
 {
     std::vector<SCreateBumpMap> jobs = {Job(src, dst), Job(src, dst)};

@@ -105,6 +105,8 @@ std::vector<SCreateBumpMap> AcceptedJobs(const TempDir& tmp, const std::vector<S
 // Two records back to back, the first's srcpath and the second's dstpath
 // filling their fields: an unterminated field would run into the next one.
 std::vector<SCreateBumpMap> UnterminatedJobs(const std::string& src, const std::string& dst);
+// What a call on those two records shows.
+Strings UnterminatedMessages();
 
 // The process's open descriptors (on Windows, handles).
 int OpenDescriptorCount();
