@@ -129,7 +129,7 @@ QuarnelBatch* QUARNEL_BATCH_CALL QuarnelBatchCreate(const SQuarnelBatchOptions* 
         // The strings are the batch's own from here on.
         o.outDir = batch.plan.outDirForm ? batch.outDir.c_str() : nullptr;
         o.module = o.program = nullptr;
-        batch.create = LoadModule(batch.module.empty() ? nullptr : batch.module.c_str(), why);
+        batch.create = LoadQuarnel(batch.module.empty() ? nullptr : batch.module.c_str(), why);
         return batch.create == nullptr ? Refuse(batch, QUARNEL_BATCH_NO_MODULE, why) : QUARNEL_BATCH_DONE;
     });
     return b;

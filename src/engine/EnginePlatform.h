@@ -17,7 +17,7 @@ using CreateBumpMapsFn = decltype(&CreateBumpMaps);
 // The module at path, or with a null path the one beside the engine, else
 // wherever the system's loader finds it, its messages routed to TakeMessage.
 // Null after putting the reason in why.
-CreateBumpMapsFn LoadModule(const char* path, std::string& why);
+CreateBumpMapsFn LoadQuarnel(const char* path, std::string& why);
 
 // Takes a message the module shows on the calling thread; false when no job
 // of the engine's runs there, and the message is shown as the module would.

@@ -38,14 +38,14 @@ const char kExportName[] = "_Z14CreateBumpMapsP14SCreateBumpMapi";
 std::string EnginePath()
 {
     Dl_info info;
-    if (dladdr(reinterpret_cast<void*>(&LoadModule), &info) == 0 || info.dli_fname == nullptr)
+    if (dladdr(reinterpret_cast<void*>(&LoadQuarnel), &info) == 0 || info.dli_fname == nullptr)
         return "";
     return info.dli_fname;
 }
 
 }  // namespace
 
-CreateBumpMapsFn LoadModule(const char* path, std::string& why)
+CreateBumpMapsFn LoadQuarnel(const char* path, std::string& why)
 {
     // The module looks MessageBoxA up in the process's global scope: the
     // engine is put there, however its host loaded it, and its definition

@@ -30,7 +30,7 @@ std::string EngineFolder()
     HMODULE self = nullptr;
     char path[MAX_PATH];
     if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCSTR>(&LoadModule), &self))
+                            reinterpret_cast<LPCSTR>(&LoadQuarnel), &self))
         return "";
     const DWORD n = GetModuleFileNameA(self, path, sizeof path);
     std::string folder = n > 0 && n < sizeof path ? std::string(path, n) : "";
@@ -69,7 +69,7 @@ HANDLE OpenForInfo(const char* path, bool followLinks)
 
 }  // namespace
 
-CreateBumpMapsFn LoadModule(const char* path, std::string& why)
+CreateBumpMapsFn LoadQuarnel(const char* path, std::string& why)
 {
     std::string module = path != nullptr ? path : "Quarnel.dll";
     if (path == nullptr) {
