@@ -461,11 +461,14 @@ TEST(Engine, CancelStartsNoMoreJobsAndRefusalsSayWhy)
     EXPECT_EQ(std::string(QuarnelBatchWhy(refused)).find("'0' is not a texel size"), 0u) << QuarnelBatchWhy(refused);
     QuarnelBatchDestroy(refused);
     o.texelsize = 1;
-    o.module = "/nowhere/libQuarnel.so";
-    QuarnelBatch* noModule = QuarnelBatchCreate(&o);
-    EXPECT_EQ(QuarnelBatchAdd(noModule, "a.tga"), QUARNEL_BATCH_NO_MODULE);
-    EXPECT_NE(std::string(QuarnelBatchWhy(noModule)).find("/nowhere/libQuarnel.so"), std::string::npos);
-    QuarnelBatchDestroy(noModule);
+    for (const auto& [module, why] : {std::pair{"/nowhere/libQuarnel.so", "/nowhere/libQuarnel.so"},
+                                      std::pair{QUARNEL_SILENT_MODULE, "messages do not reach the engine"}}) {
+        o.module = module;
+        QuarnelBatch* noModule = QuarnelBatchCreate(&o);
+        EXPECT_EQ(QuarnelBatchAdd(noModule, "a.tga"), QUARNEL_BATCH_NO_MODULE);
+        EXPECT_NE(std::string(QuarnelBatchWhy(noModule)).find(why), std::string::npos) << QuarnelBatchWhy(noModule);
+        QuarnelBatchDestroy(noModule);
+    }
 }
 
 // What is each binding's own, the same for both: its parsing and its exit

@@ -130,7 +130,10 @@ QuarnelBatch* QUARNEL_BATCH_CALL QuarnelBatchCreate(const SQuarnelBatchOptions* 
         o.outDir = batch.plan.outDirForm ? batch.outDir.c_str() : nullptr;
         o.module = o.program = nullptr;
         batch.create = LoadQuarnel(batch.module.empty() ? nullptr : batch.module.c_str(), why);
-        return batch.create == nullptr ? Refuse(batch, QUARNEL_BATCH_NO_MODULE, why) : QUARNEL_BATCH_DONE;
+        // A module that showed its messages elsewhere would pass failed jobs for converted ones.
+        if (batch.create != nullptr && !TakesMessages(batch.create))
+            why = "the module's messages do not reach the engine (a module older than the engine?)";
+        return why.empty() ? QUARNEL_BATCH_DONE : Refuse(batch, QUARNEL_BATCH_NO_MODULE, why);
     });
     return b;
 }

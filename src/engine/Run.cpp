@@ -220,6 +220,17 @@ bool TakeMessage(const char* text)
     return true;
 }
 
+bool TakesMessages(CreateBumpMapsFn create)
+{
+    SCreateBumpMap record;
+    std::memset(&record, 'x', sizeof record);
+    SJobMessages messages;
+    t_messages = &messages;
+    create(&record, 1);
+    t_messages = nullptr;
+    return messages.shown;
+}
+
 std::uint64_t BufferBytes(const unsigned char (&h)[18])
 {
     // The pixels, the normals and the heights: 3 + 3 + 1 bytes a pixel.

@@ -28,6 +28,10 @@ struct SRunSettings {
 int RunPlan(const SPlan& plan, const SRunSettings& settings, SConsole& console, SQuarnelBatchCounts& counts,
             std::string& why);
 
+// Whether the module's messages reach the engine: one record it refuses
+// before naming any file (its srcpath unterminated) must show one.
+bool TakesMessages(CreateBumpMapsFn create);
+
 // Bytes of the module's buffers for a job whose source has this header.
 std::uint64_t BufferBytes(const unsigned char (&header)[18]);
 // Bytes of the map the module writes for it.
