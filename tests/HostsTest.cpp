@@ -318,32 +318,6 @@ const SRow kRows[] = {
      "tree\n\nb.tga\r\n"},
 };
 
-// Sources whose jobs run long enough to be interrupted.
-Strings SlowJobs(const TempDir& t)
-{
-    WriteFile(t.Path("big.tga"), RandomTga(1024, 1024, 9));
-    Strings args = {"-j", "2"};
-    for (int i = 0; i < 24; ++i)
-        args.insert(args.end(), {"big.tga", "m" + std::to_string(i) + ".tga"});
-    return args;
-}
-
-void ExpectWholeMapsOnly(const TempDir& t, const SRun& run)
-{
-    const Bytes map = reference::ConvertFile(ReadFile(t.Path("big.tga")), 1.0f);
-    const Strings names = FolderNames(t.dir);
-    EXPECT_LT(names.size(), 25u) << "every job ran: the interrupt came too late";
-    for (const std::string& name : names)
-        EXPECT_TRUE(name == "big.tga" || ReadFile(t.Path(name)) == map) << name;
-    EXPECT_EQ(Count(run.err, "\n"), 1u) << run.err;
-    EXPECT_EQ(run.err.find("quarnel-convert: interrupted: "), 0u) << run.err;
-}
-
-const SRow kInterrupts[] = {
-    {"SIGINT mid-batch", SlowJobs, 130, {}, {" not started\n"}, ExpectWholeMapsOnly, EOut::kFile, SIGINT},
-    {"SIGTERM mid-batch", SlowJobs, 143, {}, {" not started\n"}, ExpectWholeMapsOnly, EOut::kFile, SIGTERM},
-};
-
 class Batches : public ::testing::TestWithParam<SRow> {};
 
 TEST_P(Batches, EndAsAWellMadeToolWould)
@@ -370,7 +344,6 @@ std::string RowName(const ::testing::TestParamInfo<SRow>& info)
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, Batches, ::testing::ValuesIn(kRows), RowName);
-INSTANTIATE_TEST_SUITE_P(Interrupts, Batches, ::testing::ValuesIn(kInterrupts), RowName);
 
 // On a terminal the line in place is drawn, drawn shorter and cleared for
 // the summary; the failure goes below it.
@@ -537,6 +510,31 @@ TEST_P(Bindings, SurviveAClosedOutputAndNoThreads)
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
     ExpectMaps(tmp, {"out/a_n.tga", "out/b_n.tga", "out2/a_n.tga", "out2/b_n.tga"});
+}
+
+// SIGINT and SIGTERM mid-batch: no new job, the running ones finish whole,
+// no temporary file is left, one line says so.
+TEST_P(Bindings, InterruptsLetTheRunningJobsFinish)
+{
+    WriteFile(tmp.Path("big.tga"), RandomTga(1024, 1024, 9));
+    const Bytes map = reference::ConvertFile(ReadFile(tmp.Path("big.tga")), 1.0f);
+    Strings args = {"-j", "2"};
+    for (int i = 0; i < 24; ++i)
+        args.insert(args.end(), {"big.tga", "m" + std::to_string(i) + ".tga"});
+    for (const int signal : {SIGINT, SIGTERM}) {
+        const SRun run = Launch({Host(args), tmp.dir, EOut::kFile, signal});
+        EXPECT_EQ(run.status, 128 + signal) << run.err;
+        const Strings names = FolderNames(tmp.dir);
+        EXPECT_LT(names.size(), 25u) << "every job ran: the interrupt came too late";
+        for (const std::string& name : names)
+            EXPECT_TRUE(name == "big.tga" || ReadFile(tmp.Path(name)) == map) << name;
+        EXPECT_EQ(Count(run.err, "\n"), 1u) << run.err;
+        EXPECT_EQ(run.err.find((GetParam() ? "quarnel" : "quarnel-convert") + std::string(": interrupted: ")), 0u)
+            << run.err;
+        for (const std::string& name : names)
+            if (name != "big.tga")
+                unlink(tmp.Path(name).c_str());
+    }
 }
 
 // A real tree of good and refused files: the same maps, lines and summary.

@@ -23,6 +23,7 @@ job starts and the running ones finish before it goes on.
 import collections
 import ctypes
 import os
+import signal
 import sys
 import threading
 
@@ -118,26 +119,38 @@ def _decode(data):
 def _run(lib, batch, counts):
     """Runs the batch on a thread of its own, so that this one takes the
     interrupt and cancels it; where no thread can be had, here."""
-    status = []
+    status, done = [], threading.Event()
 
     def call():
-        status.append(lib.QuarnelBatchRun(batch, ctypes.byref(counts)))
+        try:
+            status.append(lib.QuarnelBatchRun(batch, ctypes.byref(counts)))
+        finally:
+            done.set()
 
+    # Not a daemon: the interpreter waits for it before it shuts down, so no
+    # thread is stopped inside the engine. Started with the interrupt held, so
+    # that it inherits the mask (the interrupt comes here, where the batch can
+    # be cancelled) and that none comes before it runs.
+    runner = threading.Thread(target=call, name="quarnel-batch")
+    hold = getattr(signal, "pthread_sigmask", None)
+    held = hold(signal.SIG_BLOCK, {signal.SIGINT, signal.SIGTERM}) if hold else None
     try:
-        runner = threading.Thread(target=call, name="quarnel-batch", daemon=True)
-        runner.start()
-    except RuntimeError:  # no more threads (ulimit -u)
-        call()
-        return status[0]
-    try:
-        # Windows waits without taking an interrupt; elsewhere join takes it.
-        while runner.is_alive():
-            runner.join(0.25 if sys.platform == "win32" else None)
+        try:
+            runner.start()
+        except RuntimeError:  # no more threads (ulimit -u)
+            call()
+            return status[0]
+        finally:
+            if hold:
+                hold(signal.SIG_SETMASK, held)
+        # Windows waits without taking an interrupt; elsewhere the wait takes it.
+        while not done.wait(0.25 if sys.platform == "win32" else None):
+            pass
     except BaseException:
         lib.QuarnelBatchCancel(batch)
-        while runner.is_alive():
+        while runner.ident is not None and not done.is_set():
             try:
-                runner.join()
+                done.wait()
             except BaseException:  # a second interrupt: still no job left half-made
                 pass
         raise

@@ -64,6 +64,8 @@ def main(argv=None):
         return 1
     except KeyboardInterrupt:
         return 128 + signal.SIGINT
+    finally:
+        signal.signal(signal.SIGTERM, signal.SIG_DFL)
     return 128 + signal.SIGINT if status == CANCELLED else _EXIT[status]
 
 

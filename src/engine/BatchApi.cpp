@@ -1,9 +1,12 @@
 // The engine's C interface (QuarnelBatch.h): records in and out, a status for
-// every call, and no exception past it.
+// every call, and no exception past it. Only the standard library's are
+// caught: a thread's forced unwinding (pthread_exit, a host ending its
+// threads) must pass.
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstring>
+#include <exception>
 #include <new>
 
 #include "Console.h"
@@ -52,7 +55,7 @@ int32_t Guarded(QuarnelBatch* b, Body body)
         return b->status;
     try {
         return body(*b);
-    } catch (...) {
+    } catch (const std::exception&) {
         b->status = QUARNEL_BATCH_FAILED;
         b->why = "out of memory";
         return b->status;
@@ -96,7 +99,7 @@ int32_t QUARNEL_BATCH_CALL QuarnelBatchReadValue(SQuarnelBatchOptions* options, 
             return QUARNEL_BATCH_REFUSED;
         Copy(options, sizeof o, &o, sizeof o);
         return QUARNEL_BATCH_DONE;
-    } catch (...) {
+    } catch (const std::exception&) {
         return QUARNEL_BATCH_REFUSED;
     }
 }

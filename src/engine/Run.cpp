@@ -1,6 +1,7 @@
 #include "Run.h"
 
 #include <cstring>
+#include <exception>
 
 namespace {
 
@@ -88,7 +89,7 @@ void Report(SRun& r, std::size_t j, int outcome, const std::vector<std::string>&
                                               texts.data()};
             r.settings->onJob(r.settings->context, &report);
         }
-    } catch (...) {
+    } catch (const std::exception&) {
         // Out of memory for a line: the counts still hold.
     }
     r.counts.unwritten = r.console->unwritten;
@@ -125,7 +126,7 @@ bool Take(SRun& r, std::size_t& j, std::uint64_t& need)
         ++r.counts.started;
         try {
             SayStart(*r.console, static_cast<int>(j) + 1, r.plan->jobs[j].src);
-        } catch (...) {
+        } catch (const std::exception&) {
         }
         Callbacks(r);
         taken = true;
@@ -173,7 +174,7 @@ void Convert(const SRun& r, const SJob& job, SJobMessages& messages)
         t_messages = &messages;
         r.settings->create(&record, 1);
         t_messages = nullptr;
-    } catch (...) {
+    } catch (const std::exception&) {
         messages.shown = true;
     }
 }
@@ -214,7 +215,7 @@ bool TakeMessage(const char* text)
     messages->shown = true;
     try {
         messages->texts.emplace_back(text);
-    } catch (...) {
+    } catch (const std::exception&) {
         // The job has failed all the same.
     }
     return true;
