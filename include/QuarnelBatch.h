@@ -57,9 +57,11 @@
 // Workers and memory
 //   Jobs start in plan order on up to options.workers threads, the calling
 //   thread among them; fewer when the system starts no more (the batch then
-//   runs on those it has, on the caller's alone at worst). A job is admitted
-//   when the buffers of the running jobs and its own (7 bytes a pixel, read
-//   from its header) fit options.memory; one larger than that runs alone.
+//   runs on those it has, on the caller's alone at worst). The threads it
+//   starts hold back the asynchronous signals, so the host's own threads
+//   take them. A job is admitted when the buffers of the running jobs and
+//   its own (7 bytes a pixel, read from its header) fit options.memory; one
+//   larger than that runs alone.
 //
 // Messages
 //   A job failed exactly when the module showed a message during its call
@@ -70,7 +72,10 @@
 //   process defines it, and the engine defines it (as an export, made global
 //   when the engine is loaded: hosts link it or load it with RTLD_GLOBAL). A
 //   message on a thread that runs no job of the engine's is shown as the
-//   module would show it: a box on Windows, a line on standard error.
+//   module would show it: a box on Windows, a line on standard error. A
+//   module whose messages do not reach the engine (an older one, or another
+//   MessageBoxA found first) is refused when it is loaded: one record it
+//   refuses before naming any file must show its message.
 //   No process-wide descriptor, handle or setting is changed, but that on
 //   POSIX systems, when the console is on, a closed standard output or error
 //   gets /dev/null on its number, so no file opened later lands there (its
