@@ -68,9 +68,10 @@ void Callbacks(SRun& r)
 // A job has ended: counted, printed, handed to the host. Under the monitor.
 void Report(SRun& r, std::size_t j, int outcome, const std::vector<std::string>& messages)
 {
-    ++(outcome == QUARNEL_JOB_CONVERTED ? r.counts.converted
-       : outcome == QUARNEL_JOB_SKIPPED ? r.counts.skipped
-                                        : r.counts.failed);
+    std::int32_t& count = outcome == QUARNEL_JOB_CONVERTED ? r.counts.converted
+                          : outcome == QUARNEL_JOB_SKIPPED   ? r.counts.skipped
+                                                             : r.counts.failed;
+    ++count;
     const SJob& job = r.plan->jobs[j];
     try {
         for (const std::string& text : messages)
