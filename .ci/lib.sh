@@ -25,11 +25,12 @@ skipped() {  # what, why
 # unpacked into, where the archive's i386 side cannot install it (its
 # dependencies lag the amd64 side). The builds take it as QUARNEL_WINE_ROOT.
 wine_sdk_i386() {
-  local root=$PWD/build-wine-sdk-i386 deb
-  if bash .ci/install.sh libwine-dev:i386 2>/dev/null; then
+  local root=$PWD/build-wine-sdk-i386 deb why
+  if why=$(bash .ci/install.sh libwine-dev:i386 2>&1); then
     return
   fi
   if [ ! -e "$root/usr/lib/i386-linux-gnu/wine/i386-windows/libwinecrt0.a" ]; then
+    echo "$(grep 'cannot be installed' <<<"$why" | tail -n 1); unpacked into ${root##*/}/ instead" >&2
     deb=$(mktemp -d)
     (cd "$deb" && apt-get download -qq libwine-dev:i386 2>/dev/null && dpkg -x ./*.deb "$root") ||
       { echo "libwine-dev:i386 can be neither installed nor downloaded" >&2; rm -rf "$deb"; return 1; }
