@@ -68,8 +68,7 @@ bool Saves(const SCpuidValues& cpu, std::uint64_t state)
 }
 
 #ifdef QUARNEL_CPUID
-// Registers EAX, EBX, ECX, EDX of a leaf and subleaf, zeros past the
-// processor's last leaf of that range (basic, or from 0x80000000).
+// Registers EAX, EBX, ECX, EDX of a leaf and subleaf.
 struct SRegs {
     std::uint32_t r[4];
 };
@@ -79,17 +78,24 @@ SRegs Cpuid(std::uint32_t leaf, std::uint32_t subleaf)
     SRegs out = {};
 #if defined(_MSC_VER)
     int regs[4];
-    __cpuid(regs, static_cast<int>(leaf & 0x80000000u));
-    if (static_cast<std::uint32_t>(regs[0]) < leaf)
-        return out;
     __cpuidex(regs, static_cast<int>(leaf), static_cast<int>(subleaf));
     for (int i = 0; i < 4; ++i)
         out.r[i] = static_cast<std::uint32_t>(regs[i]);
 #else
-    // Checks the range's last leaf first, and on 32-bit x86 that CPUID exists.
-    __get_cpuid_count(leaf, subleaf, &out.r[0], &out.r[1], &out.r[2], &out.r[3]);
+    __cpuid_count(leaf, subleaf, out.r[0], out.r[1], out.r[2], out.r[3]);
 #endif
     return out;
+}
+
+// The last leaf of the range that begins at base (0 or 0x80000000).
+std::uint32_t LastLeaf(std::uint32_t base)
+{
+#if defined(_MSC_VER)
+    return Cpuid(base, 0).r[0];
+#else
+    // On 32-bit x86 this also finds whether there is a CPUID at all.
+    return __get_cpuid_max(base, nullptr);
+#endif
 }
 
 std::uint64_t ReadXcr0()
@@ -103,10 +109,15 @@ std::uint64_t ReadXcr0()
 #endif
 }
 
+// Five CPUIDs: in a virtual machine each one stops the processor for the
+// hypervisor (8 us apiece measured on one), so none is asked twice.
 SCpuidValues ReadCpuidValues()
 {
+    const std::uint32_t basic = LastLeaf(0), extended = LastLeaf(0x80000000u);
+    const SRegs none = {};
+    const SRegs leaf1 = basic >= 1 ? Cpuid(1, 0) : none, leaf7 = basic >= 7 ? Cpuid(7, 0) : none;
+    const SRegs ext1 = extended >= 0x80000001u ? Cpuid(0x80000001u, 0) : none;
     SCpuidValues cpu = {};
-    const SRegs leaf1 = Cpuid(1, 0), leaf7 = Cpuid(7, 0), ext1 = Cpuid(0x80000001u, 0);
     cpu.leaf1Ecx = leaf1.r[2];
     cpu.leaf1Edx = leaf1.r[3];
     cpu.leaf7Ebx = leaf7.r[1];
