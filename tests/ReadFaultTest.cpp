@@ -125,7 +125,9 @@ extern "C" int __wrap_open(const char* path, int flags, ...)
     const int theirs = (flags & O_CREAT) != 0 && i.takeTempName && std::string(path).find(".quarnel-") != std::string::npos
                            ? __real_open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600)
                            : -1;
-    if (theirs >= 0 && write(theirs, "theirs", 6) == 6 && close(theirs) == 0) {
+    if (theirs >= 0) {
+        if (write(theirs, "theirs", 6) != 6 || close(theirs) != 0)
+            std::abort();
         i.takeTempName = false;
         i.taken = path;
     }
