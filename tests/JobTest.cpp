@@ -356,8 +356,8 @@ TEST(Job, DestinationFileSizeLimitIsAFailedWrite)
     const std::string deep = tmp.Path(std::string(511 - 2 - 250 - tmp.dir.size(), 'd'));
     ASSERT_TRUE(MakeFolder(deep));
     Strings dsts = {tmp.Path("dst.tga"), deep + "/" + std::string(244, 'n') + "_n.tga"};
-    for (const std::size_t length : {200, 231, 242, 251, 255})
-        dsts.push_back(tmp.Path(std::string(length - 6, 'n') + "_n.tga"));
+    for (const unsigned length : {200u, 231u, 242u, 251u, 255u})
+        dsts.push_back(tmp.Path(std::string(length - 6u, 'n') + "_n.tga"));
     const Bytes small = RandomTga(4, 4, 24), keep = {'k', 'e', 'e', 'p'};
     WriteFile(src, RandomTga(128, 128, 25));
     WriteFile(tmp.Path("small.tga"), small);

@@ -94,7 +94,7 @@ std::uint32_t LastLeaf(std::uint32_t base)
     return Cpuid(base, 0).r[0];
 #else
     // On 32-bit x86 this also finds whether there is a CPUID at all.
-    return __get_cpuid_max(base, nullptr);
+    return static_cast<std::uint32_t>(__get_cpuid_max(base, nullptr));
 #endif
 }
 

@@ -321,8 +321,8 @@ TEST(WindowsHost, FailedWriteKeepsTheOldMapWhateverTheNameLength)
     const std::string deep = tmp.Path(std::string(511 - 2 - 250 - tmp.dir.size(), 'd'));
     ASSERT_TRUE(MakeFolder(deep));
     Strings dsts = {tmp.Path("dst.tga"), deep + "\\" + std::string(244, 'n') + "_n.tga"};
-    for (const std::size_t length : {200, 231, 242, 251, 255})
-        dsts.push_back(tmp.Path(std::string(length - 6, 'n') + "_n.tga"));
+    for (const unsigned length : {200u, 231u, 242u, 251u, 255u})
+        dsts.push_back(tmp.Path(std::string(length - 6u, 'n') + "_n.tga"));
     const Bytes keep(1 << 16, 'k');
     WriteFile(src, RandomTga(6, 5, 71));
     for (const std::string& dst : dsts) {
