@@ -38,8 +38,8 @@ struct SCpuidValues {
 SCpuFeatures DecodeCpuFeatures(const SCpuidValues& cpu);
 
 // This processor's features; none beyond the baseline but on x86. Asked on
-// every call: a few instructions, nothing next to an image, and no state
-// kept in the library.
+// every call, so the library keeps no state: glibc's answers from when the
+// program started where there are any, else at most three CPUIDs.
 SCpuFeatures ReadCpuFeatures();
 
 #endif
