@@ -6,15 +6,19 @@
 # The ARM64 DLL is built and checked the same way, but not run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=.ci/lib.sh
+source .ci/lib.sh
 
-# Wine's headers and import libraries serve as the SDK, both widths.
-packages=(cmake ninja-build clang-tools-14 lld-14 llvm-14 libwine-dev libwine-dev:i386 wine64)
+# Wine's headers and import libraries serve as the SDK, both widths; the
+# 32-bit one may come unpacked from its package (lib.sh).
+packages=(cmake ninja-build clang-tools-14 lld-14 llvm-14 libwine-dev wine64)
 dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
 bash .ci/install.sh "${packages[@]}"
+sdk_i386=$(wine_sdk_i386)
 
 for arch in x64 x86 arm64; do
   echo "== Windows $arch: Quarnel.dll (clang-cl, Wine's SDK; warnings are errors here)"
-  cmake --preset windows-clangcl-$arch -DQUARNEL_WERROR=ON >/dev/null
+  cmake --preset windows-clangcl-$arch -DQUARNEL_WERROR=ON -DQUARNEL_WINE_ROOT="$sdk_i386" >/dev/null
   cmake --build --preset windows-clangcl-$arch -j2
   ctest --preset windows-clangcl-$arch
 done

@@ -1,11 +1,11 @@
-// Timing of the whole conversion against what its file traffic alone costs,
-// and of each ComputeNormals variant against the scalar one.
+// Timing of the whole conversion against what its design costs apart from
+// the arithmetic, and of each ComputeNormals variant against the scalar one.
 //
 //   quarnel-bench [--dir DIR] [--repeat N] [--wall | --batch]
 //
 // Writes random 1024², 2048² and 4096² sources into DIR (a fresh temporary
 // folder by default, removed afterwards) and reports medians of N alternated
-// rounds: the whole call and its I/O floor in elapsed time, which is what a
+// rounds: the whole call and its floors in elapsed time, which is what a
 // host waits for, the disk included; the kernels in process CPU time, or
 // with --wall in elapsed time.
 #include <algorithm>
@@ -21,11 +21,13 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <time.h>
 #include <unistd.h>
 #endif
 
 #include "BatchBench.h"
+#include "../src/batch/Platform.h"
 #include "../src/normalmap/NormalMap.h"
 #include "../src/normalmap/KernelDispatch.h"
 #include "Quarnel.h"
@@ -163,6 +165,69 @@ bool IoFloor(const std::string& src, const std::string& dst, Bytes& buffer)
     return ok;
 }
 
+// Waits, untimed, until what a step wrote to path is on disk, so that the
+// next step starts with the disk idle and no step waits for another's
+// writeback (on ext4 a rename over a file still being written waits for it).
+void Settle(const std::string& path)
+{
+#ifdef _WIN32
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        FlushFileBuffers(file);
+        CloseHandle(file);
+    }
+#else
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
+#endif
+}
+
+// A buffer on the pages the job's own are on, released with std::free.
+struct SImageBuffer {
+    std::uint8_t* data;
+    explicit SImageBuffer(std::size_t size) : data(static_cast<std::uint8_t*>(AllocateImageBuffer(size))) {}
+    ~SImageBuffer() { std::free(data); }
+    SImageBuffer(const SImageBuffer&) = delete;
+    SImageBuffer& operator=(const SImageBuffer&) = delete;
+};
+
+// What the job's design costs apart from the arithmetic: the source read
+// into a fresh buffer, the two other fresh buffers touched (a byte a page,
+// which has the system clear each page as the kernels' first write would),
+// and as many bytes written to a temporary file renamed over the old one;
+// the buffers from the job's allocator, on its pages.
+bool DesignFloor(const std::string& src, const std::string& dst, std::size_t n)
+{
+    std::FILE* in = std::fopen(src.c_str(), "rb");
+    if (in == nullptr)
+        return false;
+    std::uint8_t header[kHeaderSize];
+    SImageBuffer pixels(3 * n), normals(3 * n), heights(n);
+    bool ok = pixels.data != nullptr && normals.data != nullptr && heights.data != nullptr &&
+              std::fread(header, 1, sizeof header, in) == sizeof header &&
+              std::fread(pixels.data, 1, 3 * n, in) == 3 * n;
+    std::fclose(in);
+    // Volatile: the heights are never read, and a store before a free may go.
+    for (std::size_t i = 0; ok && i < 3 * n; i += 4096)
+        static_cast<volatile std::uint8_t*>(normals.data)[i] = 1;
+    for (std::size_t i = 0; ok && i < n; i += 4096)
+        static_cast<volatile std::uint8_t*>(heights.data)[i] = 1;
+    const std::string temp = dst + ".tmp";
+    std::FILE* out = ok ? std::fopen(temp.c_str(), "wb") : nullptr;
+    ok = out != nullptr && std::fwrite(header, 1, sizeof header, out) == sizeof header &&
+         std::fwrite(normals.data, 1, 3 * n, out) == 3 * n;
+    if (out != nullptr && std::fclose(out) != 0)
+        ok = false;
+    ok = ok && std::rename(temp.c_str(), dst.c_str()) == 0;
+    if (!ok)
+        std::remove(temp.c_str());
+    return ok;
+}
+
 // Index of the exact kernel a fast variant is measured against, or -1.
 int ExactCounterpart(const EKernelVariant* variants, int count, int v)
 {
@@ -233,6 +298,7 @@ int main(int argc, char** argv)
         const std::string src = dir + "/bench-" + std::to_string(size) + ".tga";
         const std::string dst = dir + "/bench-" + std::to_string(size) + "-normals.tga";
         const std::string floorDst = dir + "/bench-" + std::to_string(size) + "-floor.tga";
+        const std::string designDst = dir + "/bench-" + std::to_string(size) + "-design.tga";
         if (!WriteSource(src, size, static_cast<std::uint32_t>(size))) {
             std::fprintf(stderr, "cannot write %s\n", src.c_str());
             status = 1;
@@ -254,62 +320,83 @@ int main(int argc, char** argv)
         jobs[0].texelsize = jobs[1].texelsize = 1.0f;
 
         // One untimed round of each brings the files into the page cache and
-        // leaves the floor's destination in place.
+        // leaves the floors' destinations in place.
         Bytes buffer(kHeaderSize + 3 * n, 1);
-        bool floorOk = IoFloor(src, floorDst, buffer);
+        bool floorOk = IoFloor(src, floorDst, buffer) && DesignFloor(src, designDst, n);
         CreateBumpMaps(jobs, 2);
-        // Alternated, so the calls and the floor see the same page cache and
-        // writeback going on. The call in place has rounds of its own: its
-        // flush commits the file system's journal, and with it the data the
-        // other calls left to be written.
+        // Alternated, so the calls and the floors see the same page cache and
+        // the same load, and each started with the disk idle. The call in
+        // place has rounds of its own: its flush commits the file system's
+        // journal.
         const bool wall = useWallClock;
         useWallClock = true;
-        std::vector<double> floorTimes, existingTimes, newTimes, selfFloorTimes, selfTimes;
+        std::vector<double> floorTimes, designTimes, existingTimes, newTimes, selfFloorTimes, selfTimes;
         const auto floorRound = [&] { floorOk = IoFloor(src, floorDst, buffer) && floorOk; };
         for (int i = 0; i < repeat; ++i) {
-            floorTimes.push_back(MedianSeconds(1, floorRound));
+            designTimes.push_back(MedianSeconds(1, [&] { floorOk = DesignFloor(src, designDst, n) && floorOk; }));
+            Settle(designDst);
             existingTimes.push_back(MedianSeconds(1, [&] { CreateBumpMaps(&jobs[0], 1); }));
+            Settle(dst);
+            floorTimes.push_back(MedianSeconds(1, floorRound));
+            Settle(floorDst);
             std::remove(dst.c_str());
             newTimes.push_back(MedianSeconds(1, [&] { CreateBumpMaps(&jobs[0], 1); }));
+            Settle(dst);
         }
         for (int i = 0; i < repeat; ++i) {
             selfFloorTimes.push_back(MedianSeconds(1, floorRound));
+            Settle(floorDst);
             selfTimes.push_back(MedianSeconds(1, [&] { CreateBumpMaps(&jobs[1], 1); }));
         }
         useWallClock = wall;
-        const double floor = Median(floorTimes);
+        const double floor = Median(floorTimes), design = Median(designTimes);
         if (!floorOk) {
-            std::fprintf(stderr, "I/O floor failed on %s\n", src.c_str());
+            std::fprintf(stderr, "a floor failed on %s\n", src.c_str());
             status = 1;
         }
 
-        // The arithmetic alone, on buffers already touched.
-        Bytes pixels(3 * n), heights(n), normals(3 * n);
+        // The arithmetic alone, on buffers already touched, on the job's pages.
+        SImageBuffer pixels(3 * n), heights(n), normals(3 * n);
+        if (pixels.data == nullptr || heights.data == nullptr || normals.data == nullptr) {
+            std::fprintf(stderr, "out of memory\n");
+            return 1;
+        }
         std::mt19937 rng(static_cast<std::uint32_t>(size));
-        for (auto& b : pixels)
-            b = static_cast<std::uint8_t>(rng() >> 24);
+        for (std::size_t i = 0; i < 3 * n; ++i)
+            pixels.data[i] = static_cast<std::uint8_t>(rng() >> 24);
+        std::memset(heights.data, 0, n);
+        std::memset(normals.data, 0, 3 * n);
         const int w = size;
-        const double tHeights = MedianSeconds(repeat, [&] { ComputeHeights(pixels.data(), heights.data(), w, w); });
+        const double tHeights = MedianSeconds(repeat, [&] { ComputeHeights(pixels.data, heights.data, w, w); });
         // Alternated, so every variant sees the same share of the machine's other load.
         std::vector<std::vector<double>> normalsTimes(static_cast<std::size_t>(variantCount));
         for (int i = 0; i < repeat; ++i)
             for (int v = 0; v < variantCount; ++v)
                 normalsTimes[static_cast<std::size_t>(v)].push_back(MedianSeconds(1, [&] {
-                    ComputeNormalsVariant(variants[v], heights.data(), normals.data(), w, w, 1.0f);
+                    ComputeNormalsVariant(variants[v], heights.data, normals.data, w, w, 1.0f);
                 }));
         std::vector<double> tNormals;
         for (const auto& times : normalsTimes)
             tNormals.push_back(Median(times));
+        // What the call adds to its design floor: the kernels it runs.
+        const double kernels = tHeights + tNormals.back();
 
         std::printf("%d x %d\n", size, size);
-        std::printf("  %-27s %8.1f ms  %7.1f MP/s\n", "I/O floor", floor * 1e3, Mps(n, floor));
+        std::printf("  %-27s %8.1f ms  %7.1f MP/s  (into a buffer touched before, over the file)\n", "I/O floor",
+                    floor * 1e3, Mps(n, floor));
+        std::printf("  %-27s %8.1f ms  %7.1f MP/s  (fresh buffers; a temporary file renamed over the old)\n",
+                    "design floor", design * 1e3, Mps(n, design));
         const char* names[] = {"over an existing file", "as a new file", "in place, flushed"};
         const std::vector<double>* calls[] = {&existingTimes, &newTimes, &selfTimes};
-        for (int c = 0; c < 3; ++c) {
-            const double t = Median(*calls[c]), f = c < 2 ? floor : Median(selfFloorTimes);
-            std::printf("  call %-22s %8.1f ms  %7.1f MP/s  call / floor %5.2f", names[c], t * 1e3, Mps(n, t), t / f);
-            std::printf(c < 2 ? "\n" : "  (rounds of its own, floor %.1f ms)\n", f * 1e3);
+        for (int c = 0; c < 2; ++c) {
+            const double t = Median(*calls[c]);
+            std::printf("  call %-22s %8.1f ms  %7.1f MP/s  / I/O floor %5.2f  / design floor %5.2f"
+                        "  / (design floor + kernels %.1f ms) %5.2f\n",
+                        names[c], t * 1e3, Mps(n, t), t / floor, t / design, kernels * 1e3, t / (design + kernels));
         }
+        const double inPlace = Median(selfTimes), selfFloor = Median(selfFloorTimes);
+        std::printf("  call %-22s %8.1f ms  %7.1f MP/s  / I/O floor %5.2f  (rounds of its own, floor %.1f ms)\n",
+                    names[2], inPlace * 1e3, Mps(n, inPlace), inPlace / selfFloor, selfFloor * 1e3);
         std::printf("  %-27s %8.1f ms  %7.1f MP/s\n", "ComputeHeights", tHeights * 1e3, Mps(n, tHeights));
         for (int v = 0; v < variantCount; ++v) {
             const double t = tNormals[static_cast<std::size_t>(v)];
@@ -320,7 +407,7 @@ int main(int argc, char** argv)
             const int exact = ExactCounterpart(variants, variantCount, v);
             if (exact >= 0) {
                 const long long fallbacks =
-                    ComputeNormalsVariant(variants[v], heights.data(), normals.data(), w, w, 1.0f);
+                    ComputeNormalsVariant(variants[v], heights.data, normals.data, w, w, 1.0f);
                 std::printf("  %s / this %5.2f  exact path %lld px (%.3f %%)", KernelVariantName(variants[exact]),
                             tNormals[static_cast<std::size_t>(exact)] / t, fallbacks,
                             100.0 * static_cast<double>(fallbacks) / static_cast<double>((size - 1) * (size - 1)));
@@ -331,6 +418,7 @@ int main(int argc, char** argv)
         std::remove(src.c_str());
         std::remove(dst.c_str());
         std::remove(floorDst.c_str());
+        std::remove(designDst.c_str());
         std::remove(self.c_str());
     }
     if (ownDir)

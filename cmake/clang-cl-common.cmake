@@ -33,9 +33,15 @@ if(QUARNEL_IMPORT_DEFS)
   # Compiler checks build static libraries: no program links without start code.
   set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
 else()
-  find_path(QUARNEL_WINE_LIBDIR NAMES libucrtbase.a
-    PATHS /usr/lib/x86_64-linux-gnu/wine /usr/lib/i386-linux-gnu/wine /usr/lib/wine
-      /usr/lib64/wine /usr/local/lib/wine
+  # QUARNEL_WINE_ROOT: a folder Wine's packages were unpacked into (dpkg -x),
+  # searched first; the compiler checks' projects get it too.
+  list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES QUARNEL_WINE_ROOT)
+  set(roots /usr/lib/x86_64-linux-gnu/wine /usr/lib/i386-linux-gnu/wine /usr/lib/wine /usr/lib64/wine
+    /usr/local/lib/wine)
+  if(QUARNEL_WINE_ROOT)
+    list(PREPEND roots ${QUARNEL_WINE_ROOT}/usr/lib/x86_64-linux-gnu/wine ${QUARNEL_WINE_ROOT}/usr/lib/i386-linux-gnu/wine)
+  endif()
+  find_path(QUARNEL_WINE_LIBDIR NAMES libucrtbase.a PATHS ${roots}
     PATH_SUFFIXES ${QUARNEL_WINE_ARCH}-windows NO_DEFAULT_PATH REQUIRED)
 endif()
 

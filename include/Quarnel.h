@@ -21,11 +21,12 @@
 //
 // Writing
 //   An ordinary destination file (or a new one) is written as a temporary file
-//   beside it, <dstpath>.quarnel-<12 letters>.tmp, which replaces it in one
-//   rename once complete, keeping its permission bits and owner. After any
-//   failure (a full disk, a size limit) or the host being killed, the
-//   destination is its old file or the whole new map, never a torn one; a
-//   killed host may leave the temporary file. No job waits for the disk but
+//   beside it, <dstpath>.quarnel-<12 letters>.tmp (.quarnel-<12 letters>.tmp
+//   in its folder where a long name leaves no room for that), which replaces
+//   it in one rename once complete, keeping its permission bits and owner.
+//   After any failure (a full disk, a size limit) or the host being killed,
+//   the destination is its old file or the whole new map, never a torn one;
+//   a killed host may leave the temporary file. No job waits for the disk but
 //   one converting its own source in place, which is flushed before the
 //   rename; what a power loss leaves otherwise depends on the file system
 //   (docs/destination.md). A symlink, a file with several hard links, a FIFO,

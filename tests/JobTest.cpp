@@ -347,33 +347,42 @@ TEST(Job, SourceReplacedBetweenRuns)
 // A destination that stops taking bytes part-way (a file-size limit, as a
 // quota would) is reported and left as it was, and the batch goes on. By
 // default the limit's signal ends the process; it must not end the host.
+// Names from 231 bytes on leave no room for the usual temporary name within
+// the 255 a name may hold, and the longest path fills the record's 511.
 TEST(Job, DestinationFileSizeLimitIsAFailedWrite)
 {
     TempDir tmp;
-    const std::string src = tmp.Path("src.tga"), dst = tmp.Path("dst.tga"), after = tmp.Path("after.tga");
+    const std::string src = tmp.Path("src.tga"), after = tmp.Path("after.tga");
+    const std::string deep = tmp.Path(std::string(511 - 2 - 250 - tmp.dir.size(), 'd'));
+    ASSERT_TRUE(MakeFolder(deep));
+    Strings dsts = {tmp.Path("dst.tga"), deep + "/" + std::string(244, 'n') + "_n.tga"};
+    for (const unsigned length : {200u, 231u, 242u, 251u, 255u})
+        dsts.push_back(tmp.Path(std::string(length - 6u, 'n') + "_n.tga"));
     const Bytes small = RandomTga(4, 4, 24), keep = {'k', 'e', 'e', 'p'};
     WriteFile(src, RandomTga(128, 128, 25));
     WriteFile(tmp.Path("small.tga"), small);
-    for (const auto disposition : {SIG_IGN, SIG_DFL}) {
-        SCOPED_TRACE(disposition == SIG_IGN ? "SIGXFSZ ignored" : "SIGXFSZ at its default");
-        WriteFile(dst, keep);
-        const SChild child = RunInChild([&] {
-            signal(SIGXFSZ, disposition);
-            const rlimit limit = {10000, 10000};
-            if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
-                return 1;
-            std::vector<SCreateBumpMap> jobs = {Job(src, dst), Job(tmp.Path("small.tga"), after)};
-            CreateBumpMaps(jobs.data(), 2);
-            sigset_t pending;
-            return sigpending(&pending) == 0 && sigismember(&pending, SIGXFSZ) == 0 ? 0 : 3;
-        });
-        ASSERT_FALSE(WIFSIGNALED(child.status)) << "killed by signal " << WTERMSIG(child.status);
-        EXPECT_EQ(child.status, 0) << "3: a SIGXFSZ is left pending";
-        EXPECT_EQ(child.messages, Strings{"Cant write " + Quote(dst)});
-        EXPECT_EQ(ReadFile(dst), keep);
-        EXPECT_EQ(ReadFile(after), reference::ConvertFile(small, 1.0f));
-        EXPECT_EQ(FolderNames(tmp.dir), (Strings{"after.tga", "dst.tga", "small.tga", "src.tga"}));
-    }
+    for (const std::string& dst : dsts)
+        for (const auto disposition : {SIG_IGN, SIG_DFL}) {
+            SCOPED_TRACE(dst.substr(dst.rfind('/') + 1).size());
+            SCOPED_TRACE(disposition == SIG_IGN ? "SIGXFSZ ignored" : "SIGXFSZ at its default");
+            WriteFile(dst, keep);
+            const std::vector<SCreateBumpMap> jobs = {Job(src, dst), Job(tmp.Path("small.tga"), after)};
+            const SChild child = RunInChild([&] {
+                signal(SIGXFSZ, disposition);
+                const rlimit limit = {10000, 10000};
+                if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+                    return 1;
+                CreateBumpMaps(const_cast<SCreateBumpMap*>(jobs.data()), 2);
+                sigset_t pending;
+                return sigpending(&pending) == 0 && sigismember(&pending, SIGXFSZ) == 0 ? 0 : 3;
+            });
+            ASSERT_FALSE(WIFSIGNALED(child.status)) << "killed by signal " << WTERMSIG(child.status);
+            EXPECT_EQ(child.status, 0) << "3: a SIGXFSZ is left pending";
+            EXPECT_EQ(child.messages, Strings{"Cant write " + Quote(dst)});
+            EXPECT_EQ(TempFilesLeft(jobs), Strings{});
+            EXPECT_EQ(ReadFile(dst), keep);
+            EXPECT_EQ(ReadFile(after), reference::ConvertFile(small, 1.0f));
+        }
 }
 
 // A full disk under an existing destination leaves the old file whole, and

@@ -121,8 +121,13 @@ extern "C" int __wrap_open(const char* path, int flags, ...)
     SInjector& i = Injector();
     if ((flags & O_ACCMODE) != O_RDONLY && !i.path.empty() && OpenForReading(i.path))
         ++i.writesWhileSourceOpen;
-    if ((flags & O_CREAT) != 0 && i.takeTempName && std::string(path).find(".quarnel-") != std::string::npos) {
-        testsupport::WriteFile(path, {'t', 'h', 'e', 'i', 'r', 's'});
+    // Only a name that can be made: the usual one may be too long.
+    const int theirs = (flags & O_CREAT) != 0 && i.takeTempName && std::string(path).find(".quarnel-") != std::string::npos
+                           ? __real_open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600)
+                           : -1;
+    if (theirs >= 0) {
+        if (write(theirs, "theirs", 6) != 6 || close(theirs) != 0)
+            std::abort();
         i.takeTempName = false;
         i.taken = path;
     }
@@ -189,6 +194,7 @@ TEST(FlushFault, OnlyConversionsInPlaceAreFlushed)
     const EStep none = EStep::kNone;
     const std::tuple<std::string, int, EStep> cases[] = {
         {tmp.Path("new.tga"), 0, none}, {tmp.Path("old.tga"), 0, none},  // not in place
+        {tmp.Path(std::string(250, 'n')), 0, none},  // its temporary name the short one, in the same folder
         {src, 1, none}, {tmp.dir + "/./src.tga", 1, none}, {again, 1, none}, {tmp.Path("alias/src.tga"), 1, none},
         {hard, 1, none}, {tmp.Path("soft"), 1, none},  // written directly
         {src, 1, EStep::kFlush}, {again, 1, EStep::kFlush}, {src, 1, EStep::kClose}, {src, 1, EStep::kRename}};

@@ -114,6 +114,63 @@ TEST(NormalsVariants, DispatchOnEveryKindOfProcessor)
     EXPECT_EQ(std::set<NormalRowFn>(kernels.begin(), kernels.end()).size(), kernels.size());
 }
 
+std::string Names(const SCpuFeatures& f)
+{
+    std::string names;
+    for (const auto& [name, on] : {std::pair{"sse2", f.sse2}, {"avx2", f.avx2}, {"fma", f.fma},
+                                   {"avx512f", f.avx512f}, {"avx512bw", f.avx512bw}, {"avx512vl", f.avx512vl}})
+        names += on ? std::string(" ") + name : "";
+    return names;
+}
+
+// The features each processor's own answers give. Leaf 1 and leaf 7's EBX
+// as published CPUID dumps of these models show them; leaf 7's ECX and EDX
+// and leaf 0x80000001 built from each model's documented features (a bit
+// nothing here reads may differ from a given part's dump); XCR0 as Linux
+// sets it. A masked feature is a virtual machine's, as QEMU's -cpu
+// Haswell,-fma gives it. Each flag read under another's name fails a row.
+// Then the reader on this processor (and each one CI emulates) against the
+// compiler's own.
+TEST(NormalsVariants, FeaturesFromEachProcessorsAnswers)
+{
+    const bool t = true, f = false;
+    const struct {
+        const char* name;
+        SCpuidValues cpu;       // leaf 1 ECX, EDX; leaf 7 EBX, ECX, EDX; 0x80000001 ECX; XCR0
+        SCpuFeatures features;  // SSE2, AVX2, FMA, AVX-512 F, BW, VL
+    } cases[] = {
+        {"Westmere (Xeon X5670)", {0x029EE3FF, 0xBFEBFBFF, 0, 0, 0, 0x1, 0}, {t, f, f, f, f, f}},
+        {"Haswell (Core i7-4770K)", {0x7FFAFBFF, 0xBFEBFBFF, 0x27AB, 0, 0, 0x21, 0x7}, {t, t, t, f, f, f}},
+        {"Haswell, FMA masked", {0x7FFAEBFF, 0xBFEBFBFF, 0x27AB, 0, 0, 0x21, 0x7}, {t, t, f, f, f, f}},
+        {"Haswell, system without XSAVE", {0x77FAFBFF, 0xBFEBFBFF, 0x27AB, 0, 0, 0x21, 0x7}, {t, f, f, f, f, f}},
+        {"Skylake-X (Core i9-7900X)", {0x7FFEFBFF, 0xBFEBFBFF, 0xD39FFFFB, 0x18, 0, 0x121, 0x2FF}, {t, t, t, t, t, t}},
+        {"Skylake-X, system saving no AVX-512 state", {0x7FFEFBFF, 0xBFEBFBFF, 0xD39FFFFB, 0x18, 0, 0x121, 0x7},
+         {t, t, t, f, f, f}},
+        {"Skylake-X, BW masked", {0x7FFEFBFF, 0xBFEBFBFF, 0x939FFFFB, 0x18, 0, 0x121, 0x2FF}, {t, t, t, t, f, t}},
+        {"Skylake-X, VL masked", {0x7FFEFBFF, 0xBFEBFBFF, 0x539FFFFB, 0x18, 0, 0x121, 0x2FF}, {t, t, t, t, t, f}},
+        {"Knights Landing (Xeon Phi 7210): F and CD only", {0x7FF8F3BF, 0xBFEBFBFF, 0x1C0D23AB, 0x1, 0, 0x121, 0xE7},
+         {t, t, t, f, f, f}},
+        {"Zen 4 (Ryzen 9 7950X)", {0x7EF8320B, 0x178BFBFF, 0xF1BF97A9, 0x415FDE, 0, 0x75C237FF, 0x2E7},
+         {t, t, t, t, t, t}},
+        {"Zen 5 (Ryzen 9 9950X)", {0x7EF8320B, 0x178BFBFF, 0xF1BF97A9, 0x18415FDE, 0x110, 0x75C237FF, 0x2E7},
+         {t, t, t, t, t, t}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Names(DecodeCpuFeatures(c.cpu)), Names(c.features)) << c.name;
+#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
+    const auto has = [](bool a, bool b, bool c) { return a && b && c; };
+    const SCpuFeatures here = ReadCpuFeatures();
+    EXPECT_EQ(here.sse2, __builtin_cpu_supports("sse2") != 0);
+    EXPECT_EQ(here.avx2, has(__builtin_cpu_supports("avx2"), __builtin_cpu_supports("bmi2"),
+                             __builtin_cpu_supports("popcnt")));
+    EXPECT_EQ(here.fma, __builtin_cpu_supports("fma") != 0);
+    EXPECT_EQ(here.avx512f, has(__builtin_cpu_supports("avx512f"), __builtin_cpu_supports("avx512dq"),
+                                __builtin_cpu_supports("avx512cd")));
+    EXPECT_EQ(here.avx512bw, __builtin_cpu_supports("avx512bw") != 0);
+    EXPECT_EQ(here.avx512vl, __builtin_cpu_supports("avx512vl") != 0);
+#endif
+}
+
 TEST(NormalsVariants, EveryPairRowHoldsEveryPair)
 {
     const Bytes row = EveryPairRow();

@@ -37,15 +37,23 @@ struct SDestination {
     // or the one written directly. Unknown for a new file.
     SFileId id;
     // The temporary file's path; empty when writing the destination directly.
-    // The destination's path, a dot, "quarnel-", 12 letters and ".tmp".
+    // The destination's path, a dot, "quarnel-", 12 letters and ".tmp"; or,
+    // where that name is too long for the file system, the destination's
+    // folder followed by the same 25 bytes.
     char temp[512 + 32];
 };
 
-// Puts path + ".quarnel-XXXXXXXXXXXX.tmp" into temp (sizeof temp), the 12
-// letters mixed from seed. Callers seed with what tells threads and processes
-// apart (their ids, the clock, the attempt); an exclusive create is what
-// makes the file theirs when two names meet all the same.
-inline void TempPath(const char* path, std::uint64_t seed, char* temp, std::size_t size)
+// What a temporary name adds: ".quarnel-", 12 letters, ".tmp". Alone, it
+// is a name any folder takes.
+constexpr std::size_t kTempNameLength = 25;
+
+// Puts the first keep bytes of path, then ".quarnel-XXXXXXXXXXXX.tmp", into
+// temp (sizeof temp), the 12 letters mixed from seed: keep is path's length
+// for the usual name, where its last component begins for the short one.
+// Callers seed with what tells threads and processes apart (their ids, the
+// clock, the attempt); an exclusive create is what makes the file theirs
+// when two names meet all the same.
+inline void TempPath(const char* path, std::size_t keep, std::uint64_t seed, char* temp, std::size_t size)
 {
     std::uint64_t x = (seed ^ (seed >> 30)) * 0xBF58476D1CE4E5B9u;
     x = (x ^ (x >> 27)) * 0x94D049BB133111EBu;
@@ -54,7 +62,7 @@ inline void TempPath(const char* path, std::uint64_t seed, char* temp, std::size
     for (int i = 0; i < 12; ++i, x >>= 5)
         letters[i] = "abcdefghijklmnopqrstuvwxyz234567"[x & 31];
     letters[12] = '\0';
-    std::snprintf(temp, size, "%s.quarnel-%s.tmp", path, letters);
+    std::snprintf(temp, size, "%.*s.quarnel-%s.tmp", static_cast<int>(keep), path, letters);
 }
 
 // Opens the destination at path for writing in binary mode, without waiting

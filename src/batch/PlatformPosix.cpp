@@ -83,11 +83,22 @@ std::uint64_t TempSeed(unsigned attempt)
 }
 
 // A new file of our own beside path, or -1 where the folder refuses one.
+// A name within 25 bytes of the file system's limit (255 bytes on most)
+// leaves no room for the usual temporary name; the short one, in the same
+// folder, always fits, so a long name never sends an ordinary file to be
+// written in place.
 int CreateTemp(const char* path, mode_t mode, SDestination* dst)
 {
+    const char* slash = std::strrchr(path, '/');
+    const std::size_t folder = slash != nullptr ? static_cast<std::size_t>(slash + 1 - path) : 0;
+    std::size_t keep = std::strlen(path);
     for (unsigned attempt = 0; attempt < 64; ++attempt) {
-        TempPath(path, TempSeed(attempt), dst->temp, sizeof dst->temp);
+        TempPath(path, keep, TempSeed(attempt), dst->temp, sizeof dst->temp);
         const int fd = open(dst->temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd < 0 && errno == ENAMETOOLONG && keep != folder) {
+            keep = folder;
+            continue;
+        }
         if (fd >= 0 || errno != EEXIST)
             return fd;
     }

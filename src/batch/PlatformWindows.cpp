@@ -191,12 +191,33 @@ HANDLE ProbeDestination(const char* path)
     return OpenHandle(path, GENERIC_WRITE | DELETE, 0, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
 }
 
+// How many bytes of path the temporary name keeps: all of it, or where a
+// name within 25 UTF-16 units of the 255 a component may hold leaves no
+// room for the usual temporary name, only its folder, so that a long name
+// never sends an ordinary file to be written in place. The last separator
+// is found a character at a time: in a double-byte code page a character's
+// second byte may be a backslash.
+std::size_t TempKeep(const char* path)
+{
+    const UINT codePage = AreFileApisANSI() ? CP_ACP : CP_OEMCP;
+    std::size_t folder = 0, length = 0;
+    for (; path[length] != '\0'; ++length) {
+        if (IsDBCSLeadByteEx(codePage, static_cast<BYTE>(path[length])) && path[length + 1] != '\0')
+            ++length;
+        else if (path[length] == '\\' || path[length] == '/' || path[length] == ':')
+            folder = length + 1;
+    }
+    const int units = MultiByteToWideChar(codePage, 0, path + folder, -1, nullptr, 0) - 1;
+    return units >= 0 && static_cast<std::size_t>(units) + kTempNameLength > 255 ? folder : length;
+}
+
 // A new file of our own beside path, or INVALID_HANDLE_VALUE where the
 // folder refuses one. Not inheritable, like every handle the job opens.
 HANDLE CreateTemp(const char* path, DWORD attributes, SDestination* dst)
 {
+    const std::size_t keep = TempKeep(path);
     for (unsigned attempt = 0; attempt < 64; ++attempt) {
-        TempPath(path, TempSeed(attempt), dst->temp, sizeof dst->temp);
+        TempPath(path, keep, TempSeed(attempt), dst->temp, sizeof dst->temp);
         const HANDLE handle = OpenHandle(dst->temp, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW, attributes);
         if (handle != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
             return handle;

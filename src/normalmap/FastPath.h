@@ -20,6 +20,7 @@
 
 #include "FastNormalBound.h"
 #include "NormalPixel.h"
+#include "Prefetch.h"
 #include "RowKernels.h"
 
 namespace {
@@ -128,6 +129,9 @@ std::size_t FastRow(const std::uint8_t* row, const std::uint8_t* next, std::uint
     std::size_t fallbacks = 0;
     std::size_t x = 0;
     for (; x + kBlock <= count; x += kBlock) {
+        // Ahead in next only: row was next a row before, and is cached.
+        for (std::size_t b = 0; b < kBlock; b += 64)
+            PrefetchAhead(next + x + b);
         const std::uint64_t uncertain = Block(row + x, next + x, out + 3 * x, k);
         if (uncertain != 0)
             fallbacks += Fallback(uncertain, row + x, next + x, out + 3 * x, texelsize);

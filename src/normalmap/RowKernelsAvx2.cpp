@@ -5,6 +5,7 @@
 #include <immintrin.h>
 
 #include "NormalPixel.h"
+#include "Prefetch.h"
 #include "RowKernels.h"
 
 namespace {
@@ -77,6 +78,7 @@ void HeightsRowAvx2(const std::uint8_t* pixels, std::uint8_t* heights, std::size
     const __m128i zero = _mm_setzero_si128();
     for (; i + 16 <= count; i += 16) {
         const std::uint8_t* p = pixels + 3 * i;
+        PrefetchAhead(p);
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
         const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32));

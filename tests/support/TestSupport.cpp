@@ -76,6 +76,14 @@ Strings RunJobs(std::vector<SCreateBumpMap> jobs, CreateBumpMapsFn create)
     });
     if (left != 0)
         messages.push_back("(" + std::to_string(left) + " descriptors left open)");
+    const Strings temps = TempFilesLeft(jobs);
+    messages.insert(messages.end(), temps.begin(), temps.end());
+    return messages;
+}
+
+Strings TempFilesLeft(const std::vector<SCreateBumpMap>& jobs)
+{
+    Strings left;
     for (const SCreateBumpMap& job : jobs) {
         const std::string dst(job.dstpath, strnlen(job.dstpath, sizeof job.dstpath));
         const std::size_t slash = dst.find_last_of("/\\");
@@ -83,9 +91,9 @@ Strings RunJobs(std::vector<SCreateBumpMap> jobs, CreateBumpMapsFn create)
             continue;  // the tests name every destination by its folder
         for (const std::string& name : FolderNames(dst.substr(0, slash + 1)))
             if (name.find(".quarnel-") != std::string::npos)
-                messages.push_back("(temporary file left: " + name + ")");
+                left.push_back("(temporary file left: " + name + ")");
     }
-    return messages;
+    return left;
 }
 
 std::vector<SRefused> RefusedSources()

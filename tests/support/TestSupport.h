@@ -123,6 +123,9 @@ Strings ShownMessages(const std::function<void()>& call);
 // after them one line for what it should not have left: descriptors still
 // open, a temporary file beside any destination.
 Strings RunJobs(std::vector<SCreateBumpMap> jobs, CreateBumpMapsFn create = CreateBumpMaps);
+// The second of those checks alone: a line for each temporary file in a
+// destination's folder.
+Strings TempFilesLeft(const std::vector<SCreateBumpMap>& jobs);
 
 // Runs each refused source through create into an existing destination, a
 // missing one and itself, and returns what went wrong: a message other than

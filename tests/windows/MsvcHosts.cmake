@@ -27,7 +27,12 @@ else()
   set(wine_inlines And64 CompareExchangePointer ExchangeAdd64 ExchangePointer Increment64 Decrement64
     Or64 Xor64)
 endif()
-find_path(QUARNEL_WINE_LIBS libwinecrt0.a PATHS /usr/lib /usr/local/lib /usr/lib64 PATH_SUFFIXES ${wine_libs}
+# QUARNEL_WINE_ROOT: a folder Wine's packages were unpacked into, searched first.
+set(wine_roots /usr/lib /usr/local/lib /usr/lib64)
+if(QUARNEL_WINE_ROOT)
+  list(PREPEND wine_roots ${QUARNEL_WINE_ROOT}/usr/lib)
+endif()
+find_path(QUARNEL_WINE_LIBS libwinecrt0.a PATHS ${wine_roots} PATH_SUFFIXES ${wine_libs}
   NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
 
 set(found OFF)

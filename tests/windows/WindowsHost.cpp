@@ -49,14 +49,18 @@ int __cdecl CountCommit(int fd)
 }
 
 // The module's CreateFileW; while g_takeTemp is set, the first temporary
-// name it would create is taken first, as another process might.
+// name it would create is taken first, as another process might; while
+// g_tempUnwritable is, a temporary file is made but opened for reading
+// only, so writing it fails as on a full disk.
 using CreateFileWFn = decltype(&CreateFileW);
 CreateFileWFn g_createFile = nullptr;
-bool g_takeTemp = false;
+bool g_takeTemp = false, g_tempUnwritable = false;
 std::string g_taken;  // that name
 HANDLE WINAPI TakeTempFirst(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                             DWORD disposition, DWORD flags, HANDLE from)
 {
+    if (g_tempUnwritable && std::wcsstr(path, L".quarnel-") != nullptr)
+        access = GENERIC_READ;
     if (g_takeTemp && std::wcsstr(path, L".quarnel-") != nullptr) {
         g_takeTemp = false;
         g_taken.clear();
@@ -303,6 +307,32 @@ TEST(WindowsHost, DestinationsHeldByAnotherProcess)
         }
         EXPECT_EQ(shown, written ? Strings{} : Strings{"Cant open " + Quote(dst) + " for writing"});
         EXPECT_EQ(ReadFile(dst), written ? reference::ConvertFile(source, 1.0f) : keep);
+    }
+}
+
+// A failed write leaves the old map whole and no temporary file, whatever
+// the name's length: from 231 UTF-16 units on, the usual temporary name
+// would pass the 255 a component may hold. The longest path fills the
+// record's 511 bytes.
+TEST(WindowsHost, FailedWriteKeepsTheOldMapWhateverTheNameLength)
+{
+    TempDir tmp;
+    const std::string src = tmp.Path("src.tga");
+    const std::string deep = tmp.Path(std::string(511 - 2 - 250 - tmp.dir.size(), 'd'));
+    ASSERT_TRUE(MakeFolder(deep));
+    Strings dsts = {tmp.Path("dst.tga"), deep + "\\" + std::string(244, 'n') + "_n.tga"};
+    for (const unsigned length : {200u, 231u, 242u, 251u, 255u})
+        dsts.push_back(tmp.Path(std::string(length - 6u, 'n') + "_n.tga"));
+    const Bytes keep(1 << 16, 'k');
+    WriteFile(src, RandomTga(6, 5, 71));
+    for (const std::string& dst : dsts) {
+        SCOPED_TRACE(dst.substr(dst.rfind('\\') + 1).size());
+        WriteFile(dst, keep);
+        g_tempUnwritable = true;
+        const Strings shown = RunHost({Job(src, dst)});
+        g_tempUnwritable = false;
+        EXPECT_EQ(shown, Strings{"Cant write " + Quote(dst)});
+        EXPECT_EQ(ReadFile(dst), keep);
     }
 }
 
