@@ -40,7 +40,7 @@ struct SLaunch {
     Strings args;
     std::string cwd;
     EOut out = EOut::kFile;
-    int signal = 0;        // sent once standard output has a line
+    int signal = 0;        // sent once standard output has a line; negative: ignored from the start
     std::string input = "";  // standard input
     bool noThreads = false;  // stacks no thread can get
 };
@@ -83,6 +83,9 @@ SRun Launch(const SLaunch& l)
         } else {
             close(1);
         }
+        // Whatever the suite was started with (a shell's background job ignores SIGINT).
+        for (const int s : {SIGINT, SIGTERM})
+            signal(s, l.signal == -s ? SIG_IGN : SIG_DFL);
         if (l.noThreads) {
             const rlimit huge = {RLIM_INFINITY / 2, RLIM_INFINITY};
             setrlimit(RLIMIT_STACK, &huge);
@@ -99,7 +102,7 @@ SRun Launch(const SLaunch& l)
         if (waited == 60000)
             kill(pid, SIGKILL);
         if (!signalled && Text(ReadFile(io.Path("out"))).find('\n') != std::string::npos)
-            signalled = kill(pid, l.signal) == 0;
+            signalled = kill(pid, l.signal < 0 ? -l.signal : l.signal) == 0;
         pollfd p = {terminal, POLLIN, 0};
         char buffer[4096];
         const ssize_t n = terminal >= 0 && poll(&p, 1, 1) > 0 ? read(terminal, buffer, sizeof buffer) : 0;
@@ -234,9 +237,9 @@ const SRow kRows[] = {
      },
      2, {}, {"--out-dir is an empty path"},
      [](const TempDir& t, const SRun&) { EXPECT_EQ(FolderNames(t.dir), Strings{"a.tga"}); }},
-    {"links, hard links and a linked folder in OUT are replaced, never followed",
+    {"links, hard links and a linked folder in OUT are replaced, never followed; kept by a failed job",
      [](const TempDir& t) {
-         Tree(t, {"tree/a.tga", "tree/b.tga", "tree/c.tga", "tree/sub/d.tga"});
+         Tree(t, {"tree/a.tga", "tree/b.tga", "tree/c.tga", "tree/sub/d.tga"}, {"tree/e.tga", "tree/f.tga"});
          MakeFolder(t.Path("else"));
          MakeFolder(t.Path("else/dir"));
          MakeFolder(t.Path("out"));
@@ -245,10 +248,16 @@ const SRow kRows[] = {
          symlink("../else/new.txt", t.Path("out/b_n.tga").c_str());
          link(t.Path("else/p.txt").c_str(), t.Path("out/c_n.tga").c_str());
          symlink("../else/dir", t.Path("out/sub").c_str());
+         symlink("../else/p.txt", t.Path("out/e_n.tga").c_str());
+         link(t.Path("else/p.txt").c_str(), t.Path("out/f_n.tga").c_str());
          return Strings{"--out-dir", "out", "tree"};
      },
-     0, {"4 converted, 0 skipped, 0 failed\n"}, {},
+     1, {"4 converted, 0 skipped, 2 failed\n"}, {"'tree/e.tga' is truncated\n", "'tree/f.tga' is truncated\n"},
      [](const TempDir& t, const SRun&) {
+         EXPECT_EQ(FolderNames(t.Path("out")), (Strings{"a_n.tga", "b_n.tga", "c_n.tga", "e_n.tga", "f_n.tga", "sub"}));
+         char target[32] = {};
+         EXPECT_EQ(readlink(t.Path("out/e_n.tga").c_str(), target, sizeof target - 1), 13);
+         EXPECT_EQ(ReadFile(t.Path("out/f_n.tga")), Bytes{'k'});
          EXPECT_EQ(FolderNames(t.Path("else")), (Strings{"dir", "p.txt"}));
          EXPECT_EQ(ReadFile(t.Path("else/p.txt")), Bytes{'k'});
          EXPECT_EQ(FolderNames(t.Path("else/dir")), Strings{});
@@ -521,10 +530,16 @@ TEST_P(Bindings, InterruptsLetTheRunningJobsFinish)
     Strings args = {"-j", "2"};
     for (int i = 0; i < 24; ++i)
         args.insert(args.end(), {"big.tga", "m" + std::to_string(i) + ".tga"});
-    for (const int signal : {SIGINT, SIGTERM}) {
+    // A signal ignored from the start (nohup, a background job) stays ignored.
+    for (const int signal : {SIGINT, SIGTERM, -SIGINT}) {
         const SRun run = Launch({Host(args), tmp.dir, EOut::kFile, signal});
-        EXPECT_EQ(run.status, 128 + signal) << run.err;
         const Strings names = FolderNames(tmp.dir);
+        if (signal < 0) {
+            EXPECT_EQ(run.status, 0) << run.err;
+            EXPECT_EQ(names.size(), 25u);
+            continue;
+        }
+        EXPECT_EQ(run.status, 128 + signal) << run.err;
         EXPECT_LT(names.size(), 25u) << "every job ran: the interrupt came too late";
         for (const std::string& name : names)
             EXPECT_TRUE(name == "big.tga" || ReadFile(tmp.Path(name)) == map) << name;

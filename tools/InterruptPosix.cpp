@@ -1,6 +1,7 @@
 #include "Interrupt.h"
 
 #include <atomic>
+#include <initializer_list>
 #include <csignal>
 
 #include <signal.h>
@@ -26,8 +27,13 @@ void CancelOnInterrupt(QuarnelBatch* batch)
     sigemptyset(&action.sa_mask);
     // The module's reads and writes go on where the signal found them.
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    // A signal the tool was started with ignored (a background job of a
+    // shell, nohup) stays ignored, as it would without the tool's handler.
+    for (const int signal : {SIGINT, SIGTERM}) {
+        struct sigaction before = {};
+        if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN)
+            sigaction(signal, &action, nullptr);
+    }
 }
 
 int InterruptStatus()

@@ -55,6 +55,10 @@ bool ListFolder(const char* path, std::vector<SFolderEntry>& entries);
 bool MakeFolder(const char* path);
 // Removes the name itself: a link, never what it leads to.
 bool RemoveName(const char* path);
+// Gives what is at from (a link itself, never what it leads to) the name to,
+// in the same folder; false where to exists already.
+bool MoveName(const char* from, const char* to);
+int ProcessId();
 bool IsPathSeparator(char c);
 // The path as this platform compares names: folded to lower case and with
 // one kind of separator where the file system ignores case (Windows).

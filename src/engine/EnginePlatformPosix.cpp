@@ -131,6 +131,25 @@ bool RemoveName(const char* path)
     return unlink(path) == 0;
 }
 
+bool MoveName(const char* from, const char* to)
+{
+#ifdef RENAME_NOREPLACE
+    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+#endif
+    // Where the file system cannot refuse to replace: the name is this
+    // process's and job's own, so only a leftover of a killed run is there.
+    struct stat st;
+    return lstat(to, &st) != 0 && errno == ENOENT && rename(from, to) == 0;
+}
+
+int ProcessId()
+{
+    return static_cast<int>(getpid());
+}
+
 bool IsPathSeparator(char c)
 {
     return c == '/';

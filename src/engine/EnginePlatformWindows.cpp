@@ -165,6 +165,17 @@ bool RemoveName(const char* path)
     return DeleteFileA(path) != 0;
 }
 
+bool MoveName(const char* from, const char* to)
+{
+    // Without MOVEFILE_REPLACE_EXISTING an existing name is refused.
+    return MoveFileExA(from, to, 0) != 0;
+}
+
+int ProcessId()
+{
+    return static_cast<int>(GetCurrentProcessId());
+}
+
 bool IsPathSeparator(char c)
 {
     return c == '/' || c == '\\' || c == ':';

@@ -138,9 +138,13 @@ bool Take(SRun& r, std::size_t& j, std::uint64_t& need)
     return taken;
 }
 
-// Below OUT, the folders on the way to the map and the map's own name are
-// made or replaced, never followed: nothing is written outside OUT.
-std::string PrepareMap(const SJob& job)
+// Below OUT, the folders on the way to the map are made, or replaced where
+// something else stands there, never followed: nothing is written outside
+// OUT. What stands at the map's own name and would lead elsewhere (a link,
+// another name of a file, a FIFO, a device) is moved aside to a hidden name
+// of this job's in the same folder: the module then writes a new file there,
+// and a failed job puts it back.
+std::string PrepareMap(const SJob& job, std::size_t j, std::string& aside)
 {
     for (std::size_t i = job.below + 1; i < job.dst.size(); ++i) {
         if (!IsPathSeparator(job.dst[i]) || IsPathSeparator(job.dst[i - 1]))
@@ -152,17 +156,27 @@ std::string PrepareMap(const SJob& job)
         if ((info.exists && !(info.link && RemoveName(folder.c_str()))) || !MakeFolder(folder.c_str()))
             return "cannot make the folder '" + folder + "'";
     }
-    if (ToReplace(FileInfo(job.dst.c_str(), false)) && !RemoveName(job.dst.c_str()))
+    if (!ToReplace(FileInfo(job.dst.c_str(), false)))
+        return "";
+    std::size_t name = job.dst.size();
+    while (name > 0 && !IsPathSeparator(job.dst[name - 1]))
+        --name;
+    aside = job.dst.substr(0, name) + ".quarnel-" + std::to_string(ProcessId()) + "-" + std::to_string(j) + ".old";
+    if (!MoveName(job.dst.c_str(), aside.c_str())) {
+        aside.clear();
         return "cannot replace '" + job.dst + "'";
+    }
     return "";
 }
 
-void Convert(const SRun& r, const SJob& job, SJobMessages& messages)
+void Convert(const SRun& r, std::size_t j, SJobMessages& messages)
 {
+    const SJob& job = r.plan->jobs[j];
+    std::string aside;
     try {
         std::string why = job.failure;
         if (why.empty() && r.plan->outDirForm)
-            why = PrepareMap(job);
+            why = PrepareMap(job, j, aside);
         if (!why.empty()) {
             messages.shown = true;
             messages.texts.push_back(why);
@@ -178,6 +192,16 @@ void Convert(const SRun& r, const SJob& job, SJobMessages& messages)
     } catch (const std::exception&) {
         messages.shown = true;
     }
+    if (aside.empty())
+        return;
+    // A failed job wrote nothing at the name, so the old one goes back.
+    if (messages.shown ? !MoveName(aside.c_str(), job.dst.c_str()) : !RemoveName(aside.c_str())) {
+        messages.shown = true;
+        try {
+            messages.texts.push_back("what stood at '" + job.dst + "' is left at '" + aside + "'");
+        } catch (const std::exception&) {
+        }
+    }
 }
 
 void Work(void* context)
@@ -187,7 +211,7 @@ void Work(void* context)
     std::uint64_t need = 0;
     while (Take(r, j, need)) {
         SJobMessages messages;
-        Convert(r, r.plan->jobs[j], messages);
+        Convert(r, j, messages);
         r.monitor.Lock();
         r.inUse -= need;
         --r.counts.running;
