@@ -39,16 +39,17 @@
 //   Two sources of one destination, or a destination that is another's
 //   source, refuse the plan. Folders under OUT are made as needed, and
 //   nothing is ever written outside OUT: a link (or anything but a folder)
-//   where a folder under OUT goes, and a link, a file with other hard
-//   links, a FIFO or a device where a map goes, is removed first so that the
-//   map replaces the name, never what it leads to.
+//   where a folder under OUT goes is removed and the folder made, and a
+//   link, a file with other hard links, a FIFO or a device where a map goes
+//   is moved aside (.quarnel-<process>-<job>.old in its folder) so that the
+//   map replaces the name, never what it leads to; a failed job puts it back.
 //   A folder that cannot be listed, or whose path leaves no room in a job
 //   record's 511 bytes, is a job of its own that fails with a message naming
 //   it; so is a file found there whose source or map path is too long.
 //
 // Update (options.update)
 //   A job is skipped when its destination is a regular file (in the out-dir
-//   form one the engine would not remove first) of the very size its source's
+//   form one the engine would not move aside) of the very size its source's
 //   header implies, and its time, to the nanosecond the file system keeps, is
 //   not older than its source's. The texel size is not tracked: a map made at
 //   another texel size counts as up to date. Each job is judged as it is
