@@ -570,29 +570,42 @@ TEST_P(Bindings, PrintATreeAlike)
 INSTANTIATE_TEST_SUITE_P(ToolAndPython, Bindings, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "Python" : "Tool"; });
 
-// The Python API: results as data, misuse as exceptions, two batches at once
+// The Python API: results as data, misuse as exceptions, progress on the
+// calling thread (an exception there cancels the batch), two batches at once
 // on two threads, and a child process started meanwhile that outlives them.
-TEST(PythonApi, ResultsErrorsAndBatchesAtOnce)
+TEST(PythonApi, ResultsErrorsProgressAndBatchesAtOnce)
 {
     if (std::string(QUARNEL_PYTHON).empty())
         GTEST_SKIP() << "no Python in this build";
     TempDir tmp;
     Tree(tmp, {"tree/a.tga", "tree/sub/b.tga"}, {"tree/bad.tga"});
+    WriteFile(tmp.Path("big.tga"), RandomTga(1024, 1024, 9));
     const std::string script = R"(
-import subprocess, threading, time, quarnel
-s = quarnel.convert_tree("tree", "out", jobs=2)
+import glob, subprocess, threading, time, quarnel
+seen = []
+s = quarnel.convert_tree("tree", "out", jobs=2, progress=lambda p: seen.append(
+    (p.done, p.jobs, threading.current_thread() is threading.main_thread())))
 print(s.converted, s.skipped, s.failed, [(r.destination, r.outcome, r.messages) for r in s.results])
-print(quarnel.convert_pairs([("tree/a.tga", "x.tga")], update=True, texel_size=2.0)[:3])
+print(seen[-1], all(m for _, _, m in seen), [d for d, _, _ in seen] == sorted({d for d, _, _ in seen}))
+p = quarnel.convert_pairs([("tree/a.tga", "x.tga")], update=True, texel_size=2.0)
+print(p.converted, p.skipped, p.failures)
 print(quarnel.create_bump_maps([("x.tga", "y.tga"), ("y.tga", "z.tga")]).converted)
 for bad in ({"jobs": 0}, {"texel_size": 1e40}, {"texel_size": float("nan")}, {"memory": "1Q"}):
     try:
         quarnel.convert_pairs([("tree/a.tga", "w.tga")], **bad)
     except ValueError as error:
         print("ValueError", str(error).split(":")[0])
+for bad in ({"module": "/nope.so"}, {"out_dir": "tree/a.tga/out"}):
+    try:
+        quarnel.convert_tree("tree", **{"out_dir": "w", **bad})
+    except OSError as error:
+        print("OSError", bad.popitem()[1] in str(error))
+def stop(progress):
+    raise RuntimeError("stop")
 try:
-    quarnel.convert_tree("tree", "w", module="/nope.so")
-except OSError as error:
-    print("OSError", "/nope.so" in str(error))
+    quarnel.convert_pairs([("big.tga", f"m{i}.tga") for i in range(24)], jobs=1, progress=stop)
+except RuntimeError:
+    print("RuntimeError", len(glob.glob("m*.tga")) < 24)
 start, sums = time.monotonic(), []
 threads = [threading.Thread(target=lambda i=i: sums.append(quarnel.convert_tree("tree", f"t{i}", jobs=2)))
            for i in range(4)]
@@ -604,12 +617,14 @@ print(sorted((s.converted, s.failed, [r.messages for r in s.results]) for s in s
     const SRun run = Launch({{"/usr/bin/env", "PYTHONPATH=" QUARNEL_PYTHON_PATH, QUARNEL_PYTHON, "-c", script}, tmp.dir});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out,
-              "2 0 ['tree/bad.tga'] [('out/a_n.tga', 'converted', []), ('out/bad_n.tga', 'failed', "
-              "[\"'tree/bad.tga' is truncated\"]), ('out/sub/b_n.tga', 'converted', [])]\n"
-              "(1, 0, [])\n2\nValueError --jobs\nValueError --texel-size\nValueError --texel-size\n"
-              "ValueError --memory\nOSError True\n"
-              "(2, ['tree/bad.tga'], [[], [\"'tree/bad.tga' is truncated\"], []]) True\n")
+              "2 0 1 [('out/a_n.tga', 'converted', ()), ('out/bad_n.tga', 'failed', "
+              "(\"'tree/bad.tga' is truncated\",)), ('out/sub/b_n.tga', 'converted', ())]\n"
+              "(3, 3, True) True True\n1 0 ()\n2\nValueError --jobs\nValueError --texel-size\nValueError --texel-size\n"
+              "ValueError --memory\nOSError True\nOSError True\nRuntimeError True\n"
+              "(2, 1, [(), (\"'tree/bad.tga' is truncated\",), ()]) True\n")
         << run.err;
+    // Each failure logged once, Python's last resort printing it.
+    EXPECT_EQ(Count(run.err, "'tree/bad.tga' is truncated\n"), 5u) << run.err;
     EXPECT_EQ(ReadFile(tmp.Path("z.tga")),
               reference::ConvertFile(reference::ConvertFile(reference::ConvertFile(kSource, 2.0f), 1.0f), 1.0f));
 }
