@@ -453,6 +453,59 @@ TEST(Engine, CancelStartsNoMoreJobsAndRefusalsSayWhy)
     }
 }
 
+// A plan handed out, nothing written, and a part of it run by a batch of
+// its own: its reports keep their places. A planned map that would leave
+// OUT, a planned job in the pair form or beside added paths, is refused.
+TEST(Engine, PlannedJobsRunElsewhereWithinOut)
+{
+    TempDir tmp;
+    Tree(tmp, {"tree/a.tga", "tree/sub/b.tga"}, {"tree/bad.tga"});
+    const std::string out = tmp.Path("out");
+    std::vector<std::tuple<int, std::string, std::string>> plan;
+    Strings reports;
+    SQuarnelBatchOptions o;
+    QuarnelBatchInitOptions(&o);
+    o.outDir = out.c_str();
+    o.context = &reports;
+    o.onJob = [](void* r, const SQuarnelJobReport* j) {
+        static_cast<Strings*>(r)->push_back(std::to_string(j->job) + " " + j->dstpath);
+    };
+    QuarnelBatch* planner = QuarnelBatchCreate(&o);
+    QuarnelBatchAdd(planner, tmp.Path("tree").c_str());
+    EXPECT_EQ(QuarnelBatchPlan(planner, [](void* p, const SQuarnelPlannedJob* j) {
+        static_cast<decltype(plan)*>(p)->emplace_back(j->job, j->srcpath, j->dstpath);
+    }, &plan), QUARNEL_BATCH_DONE);
+    EXPECT_EQ(QuarnelBatchAdd(planner, "x.tga"), QUARNEL_BATCH_REFUSED);
+    QuarnelBatchDestroy(planner);
+    ASSERT_EQ(plan.size(), 3u);
+    EXPECT_EQ(std::get<2>(plan[2]), out + "/sub/b_n.tga");
+    EXPECT_EQ(FolderNames(tmp.dir), (Strings{"tree"}));
+    const auto add = [&](const char* outDir, int place, const std::string& src, const std::string& dst) {
+        o.outDir = outDir;
+        QuarnelBatch* batch = QuarnelBatchCreate(&o);
+        const SQuarnelPlannedJob job = {sizeof job, place, src.c_str(), dst.c_str(), ""};
+        const int32_t status = QuarnelBatchAddJob(batch, &job);
+        const std::string why = QuarnelBatchWhy(batch);
+        if (status == QUARNEL_BATCH_DONE)
+            EXPECT_EQ(QuarnelBatchRun(batch, nullptr), QUARNEL_BATCH_DONE);
+        QuarnelBatchDestroy(batch);
+        return why;
+    };
+    EXPECT_EQ(add(out.c_str(), 2, std::get<1>(plan[2]), std::get<2>(plan[2])), "");
+    EXPECT_EQ(reports, (Strings{"2 " + out + "/sub/b_n.tga"}));
+    ExpectMaps(tmp, {"out/sub/b_n.tga"});
+    for (const std::string& dst : {out + "/../a_n.tga", out + "/sub/./a_n.tga", out + "x/a_n.tga", out + "/sub/"})
+        EXPECT_NE(add(out.c_str(), 0, std::get<1>(plan[0]), dst).find("is not below"), std::string::npos) << dst;
+    EXPECT_NE(add(nullptr, 0, "a.tga", "b.tga").find("out-dir form"), std::string::npos);
+    o.outDir = out.c_str();
+    QuarnelBatch* mixed = QuarnelBatchCreate(&o);
+    QuarnelBatchAdd(mixed, std::get<1>(plan[0]).c_str());
+    const SQuarnelPlannedJob job = {sizeof job, 0, std::get<1>(plan[0]).c_str(), std::get<2>(plan[0]).c_str(), ""};
+    EXPECT_EQ(QuarnelBatchAddJob(mixed, &job), QUARNEL_BATCH_REFUSED);
+    EXPECT_NE(std::string(QuarnelBatchWhy(mixed)).find("not both"), std::string::npos) << QuarnelBatchWhy(mixed);
+    QuarnelBatchDestroy(mixed);
+}
+
 // What is each binding's own, the same for both: its parsing and its exit
 // statuses. The Python one only where the modules are not sanitized.
 class Bindings : public ::testing::TestWithParam<bool> {

@@ -56,7 +56,7 @@ def main(argv: Sequence[str] | None = None) -> int:
     if not args.paths and not args.files_from:
         parser.error("no SRC given")
     signal.signal(signal.SIGTERM, _terminate)
-    if hasattr(signal, "SIGBREAK"):  # Ctrl-Break on Windows, as quarnel-convert takes it: 143
+    if sys.platform == "win32":  # Ctrl-Break, as quarnel-convert takes it: 143
         signal.signal(signal.SIGBREAK, lambda signum, frame: _terminate(signal.SIGTERM, frame))
     try:
         fill = adds([encode(p) for p in args.paths], [encode(p) for p in args.files_from])

@@ -151,16 +151,14 @@ def _run(lib: Engine, batch: int, counts: Counts, updates: queue.SimpleQueue[obj
     # that it inherits the mask (the interrupt comes here, where the batch can
     # be cancelled) and that none comes before it runs.
     runner = threading.Thread(target=call, name="quarnel-batch")
-    hold = getattr(signal, "pthread_sigmask", None)
-    held = hold(signal.SIG_BLOCK, {signal.SIGINT, signal.SIGTERM}) if hold else None
+    restore = _hold_interrupts()
     try:
         try:
             runner.start()
         except RuntimeError:  # no more threads (ulimit -u)
             call()
         finally:
-            if hold:
-                hold(signal.SIG_SETMASK, held)
+            restore()
         _deliver(updates, progress)
     except BaseException:
         lib.cancel(batch)
@@ -173,6 +171,15 @@ def _run(lib: Engine, batch: int, counts: Counts, updates: queue.SimpleQueue[obj
     if runner.ident is not None:
         runner.join()
     return status[0]
+
+
+def _hold_interrupts() -> Callable[[], object]:
+    """Holds SIGINT and SIGTERM on this thread (not on Windows, whose console
+    events come on a thread of their own); returns what restores the mask."""
+    if sys.platform == "win32":
+        return lambda: None
+    held = signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGINT, signal.SIGTERM})
+    return lambda: signal.pthread_sigmask(signal.SIG_SETMASK, held)
 
 
 def _deliver(updates: queue.SimpleQueue[object], progress: ProgressCallback | None) -> None:

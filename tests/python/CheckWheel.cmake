@@ -1,12 +1,11 @@
-# A build's wheel: its name and tag, its files (the package's own, byte for
-# byte, the modules the build's tests run, for the machine the tag names,
+# A build's wheel: its name and tag, its files (every file of the package,
+# byte for byte, the modules the build's tests run, for the machine the tag names,
 # and the licence), and, with VENV_PYTHON, the wheel installed offline into a
 # fresh virtual environment, where python -m quarnel, finding the modules
 # beside itself, converts a tree as quarnel-convert (CONVERT) does: the same
 # maps, lines, summary and status.
-#   -DWHEEL= -DPLATFORM= -DVERSION= -DPACKAGE=<python/quarnel> -DFILES= -DMODULES= -DWORK_DIR=
-#   [-DVENV_PYTHON= -DCONVERT= -DSAMPLE= -DEXPECTED=]     FILES, MODULES: '|' between them
-string(REPLACE "|" ";" FILES "${FILES}")
+#   -DWHEEL= -DPLATFORM= -DVERSION= -DPACKAGE=<python/quarnel> -DMODULES=<'|' between> -DWORK_DIR=
+#   [-DVENV_PYTHON= -DCONVERT= -DSAMPLE= -DEXPECTED=]
 string(REPLACE "|" ";" MODULES "${MODULES}")
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
@@ -30,7 +29,8 @@ endif()
 file(ARCHIVE_EXTRACT INPUT ${WHEEL} DESTINATION ${WORK_DIR}/wheel)
 set(info quarnel-${VERSION}.dist-info)
 set(expected ${info}/LICENSE ${info}/METADATA ${info}/RECORD ${info}/WHEEL ${info}/top_level.txt)
-foreach(file ${FILES})
+file(GLOB files LIST_DIRECTORIES false RELATIVE ${PACKAGE} ${PACKAGE}/*)
+foreach(file ${files})
   list(APPEND expected quarnel/${file})
   expect_same(${WORK_DIR}/wheel/quarnel/${file} ${PACKAGE}/${file})
 endforeach()

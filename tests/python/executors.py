@@ -49,7 +49,9 @@ def check(root, executor, dask_client=None):
     local = quarnel.convert_tree(src, local_out, texel_size=0.0625)
     calls = _engine._load.cache_info()
     progress = []
-    spread = quarnel.convert_tree(src, out, texel_size=0.0625, executor=executor, shard_size=2,
+    # Relative paths, made absolute for workers that may run elsewhere.
+    os.chdir(root)
+    spread = quarnel.convert_tree("tree", "out-link", texel_size=0.0625, executor=executor, shard_size=2,
                                   progress=progress.append)
     assert seen(spread, out) == seen(local, local_out), (seen(spread, out), seen(local, local_out))
     assert (local.converted, local.failed) == (8, 1), local
