@@ -32,14 +32,14 @@ import os
 from typing import Iterable, Tuple
 
 from . import _batch, _scale
-from ._batch import ProgressCallback, Settings, Value
+from ._batch import ProgressCallback, Settings
 from ._engine import PathLike, encode
 from ._results import JobResult, Outcome, Progress, Summary
 
 __all__ = ["convert_tree", "convert_pairs", "create_bump_maps", "JobResult", "Outcome", "Progress", "Summary"]
 
 
-def _settings(out_dir: PathLike | None, texel_size: float, jobs: int | None, update: bool, memory: Value,
+def _settings(out_dir: PathLike | None, texel_size: float, jobs: int | None, update: bool, memory: int | str | None,
               module: PathLike | None) -> Settings:
     return Settings(None if out_dir is None else encode(out_dir), texel_size, jobs, memory, update,
                     None if module is None else encode(module))
@@ -58,7 +58,7 @@ def _convert(settings: Settings, inputs: list[bytes], progress: ProgressCallback
 
 
 def convert_tree(src_dir: PathLike, out_dir: PathLike, *, texel_size: float = 1.0, jobs: int | None = None,
-                 update: bool = False, memory: Value = None, module: PathLike | None = None,
+                 update: bool = False, memory: int | str | None = None, module: PathLike | None = None,
                  progress: ProgressCallback | None = None, executor: concurrent.futures.Executor | None = None,
                  shard_size: int = 64) -> Summary:
     """Converts every .tga under src_dir (but *_n.tga) into
@@ -88,7 +88,7 @@ def convert_tree(src_dir: PathLike, out_dir: PathLike, *, texel_size: float = 1.
 
 
 def convert_pairs(pairs: Iterable[Tuple[PathLike, PathLike]], *, texel_size: float = 1.0, jobs: int | None = None,
-                  update: bool = False, memory: Value = None, module: PathLike | None = None,
+                  update: bool = False, memory: int | str | None = None, module: PathLike | None = None,
                   progress: ProgressCallback | None = None) -> Summary:
     """Converts each (source, destination) pair, as quarnel-convert SRC DST ...
     does: at once on `jobs` workers, or one after another in the order given
