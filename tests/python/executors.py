@@ -1,6 +1,6 @@
 """convert_tree on an executor against a local run of the same tree: the
-same maps (a link where a map goes replaced, OUT reached through a link),
-counts and results, the plan made once here and run in worker processes.
+same maps (a link at a map's name replaced, OUT reached through a link),
+counts and results, planned once here and converted in worker processes.
     executors.py process|dask SAMPLE
 """
 import concurrent.futures
@@ -14,26 +14,23 @@ import quarnel
 from quarnel import _engine
 
 
-def tree(root, sample):
+def tree(sample):
     for name in ("a.tga", "b.tga", "c.TGA", "sub/d.v2.tga", "sub/e.tga", "sub/deeper/f.tga", "g.tga", "h.tga"):
-        os.makedirs(os.path.dirname(os.path.join(root, "tree", name)), exist_ok=True)
-        shutil.copyfile(sample, os.path.join(root, "tree", name))
-    with open(sample, "rb") as f, open(os.path.join(root, "tree", "bad.tga"), "wb") as bad:
+        os.makedirs(os.path.dirname("tree/" + name), exist_ok=True)
+        shutil.copyfile(sample, "tree/" + name)
+    with open(sample, "rb") as f, open("tree/bad.tga", "wb") as bad, open("victim", "w") as victim:
         bad.write(f.read(100))
-    with open(os.path.join(root, "victim"), "w") as f:
-        f.write("not a map")
-    os.makedirs(os.path.join(root, "out-real"))
-    os.symlink(os.path.join(root, "out-real"), os.path.join(root, "out-link"))
+        victim.write("not a map")
+    os.symlink("out-real", "out-link")
     for out in ("out-local", "out-real"):
-        os.makedirs(os.path.join(root, out), exist_ok=True)
-        os.symlink(os.path.join(root, "victim"), os.path.join(root, out, "a_n.tga"))
+        os.makedirs(out)
+        os.symlink(os.path.abspath("victim"), out + "/a_n.tga")
 
 
 def maps(out):
     found = {}
     for folder, _, names in os.walk(out):
-        for name in names:
-            path = os.path.join(folder, name)
+        for path in (os.path.join(folder, name) for name in names):
             with open(path, "rb") as f:
                 found[os.path.relpath(path, out)] = (os.path.islink(path), f.read())
     return found
@@ -44,51 +41,45 @@ def seen(summary, out):
             [(r.source, os.path.relpath(r.destination, out), r.outcome, r.messages) for r in summary.results])
 
 
-def check(root, executor, dask_client=None):
-    src, local_out, out = (os.path.join(root, p) for p in ("tree", "out-local", "out-link"))
-    local = quarnel.convert_tree(src, local_out, texel_size=0.0625)
-    calls = _engine._load.cache_info()
-    progress = []
+def check(executor, client=None):
+    local = quarnel.convert_tree(os.path.abspath("tree"), os.path.abspath("out-local"), texel_size=0.0625)
+    calls, progress = _engine._load.cache_info(), []
     # Relative paths, made absolute for workers that may run elsewhere.
-    os.chdir(root)
     spread = quarnel.convert_tree("tree", "out-link", texel_size=0.0625, executor=executor, shard_size=2,
                                   progress=progress.append)
-    assert seen(spread, out) == seen(local, local_out), (seen(spread, out), seen(local, local_out))
+    assert seen(spread, "out-link") == seen(local, "out-local"), (seen(spread, "out-link"), seen(local, "out-local"))
     assert (local.converted, local.failed) == (8, 1), local
-    assert maps(os.path.join(root, "out-real")) == maps(local_out), "the maps differ"
-    assert not any(link for link, _ in maps(local_out).values()), "a link was left where a map goes"
-    with open(os.path.join(root, "victim")) as f:
+    assert maps("out-real") == maps("out-local") and not any(link for link, _ in maps("out-local").values())
+    with open("victim") as f:
         assert f.read() == "not a map", "written through a link"
     assert [p.done for p in progress] == sorted({p.done for p in progress}) and progress[-1].done == 9, progress
-    # Planned here, converted there: this process loaded nothing more.
+    # Planned here, converted there: one more call of this process's engine.
     after = _engine._load.cache_info()
     assert after.hits + after.misses == calls.hits + calls.misses + 1, (calls, after)
-    if dask_client:
-        loads = dask_client.run(lambda: _engine._load.cache_info()).values()
+    if client:  # each worker loaded its engine once, and the five shards ran on them
+        loads = client.run(lambda: _engine._load.cache_info()).values()
         assert sum(c.hits + c.misses for c in loads) == 5 and all(c.misses <= 1 for c in loads), loads
     for bad, why in (({"texel_size": 0}, "is not a texel size"), ({"shard_size": 0}, "shard_size")):
         try:
-            quarnel.convert_tree(src, out, executor=executor, **bad)
+            quarnel.convert_tree("tree", "out-link", executor=executor, **bad)
             raise AssertionError(f"{bad} was taken")
         except ValueError as error:
             assert why in str(error), error
 
 
 def main(kind, sample):
+    sample = os.path.abspath(sample)
     with tempfile.TemporaryDirectory() as root:
-        tree(root, sample)
+        os.chdir(root)
+        tree(sample)
         if kind == "process":
             with concurrent.futures.ProcessPoolExecutor(2, mp_context=multiprocessing.get_context("spawn")) as pool:
-                check(root, pool)
+                check(pool)
             return 0
-        try:
-            from dask.distributed import Client, LocalCluster
-        except ImportError as error:
-            print(f"skipped: {error}")
-            return 77
+        from dask.distributed import Client, LocalCluster
         with LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
                           dashboard_address=None) as cluster, Client(cluster) as client:
-            check(root, client.get_executor(), client)
+            check(client.get_executor(), client)
     return 0
 
 
