@@ -75,8 +75,9 @@ def convert_on(executor: concurrent.futures.Executor, settings: Settings, src_di
     planned = plan(settings, src_dir)
     # The failures are logged here, as the shards come back.
     quiet = dataclasses.replace(settings, console="none")
+    # An empty plan still sends a shard: a worker makes OUT, as a local run does.
     futures = [executor.submit(run_shard, Shard(quiet, tuple(planned[i:i + shard_size])))
-               for i in range(0, len(planned), shard_size)]
+               for i in range(0, max(len(planned), 1), shard_size)]
     results: dict[int, JobResult] = {}
     converted = skipped = failed = 0
     try:
