@@ -20,6 +20,11 @@
 //   int status = QuarnelBatchRun(batch, &counts);          // QUARNEL_BATCH_DONE, ...
 //   QuarnelBatchDestroy(batch);
 //
+// A host that spreads a batch over processes or machines plans it once
+// (QuarnelBatchPlan instead of QuarnelBatchRun), sends parts of the plan
+// to workers that see the same paths, and each runs its part as a batch
+// of its own with the same OUT (QuarnelBatchAddJob, then QuarnelBatchRun).
+//
 // The engine is libQuarnelBatch.so or QuarnelBatch.dll; it exports these
 // functions under their plain names (extern "C", __cdecl) and nothing else
 // but, on POSIX systems, MessageBoxA (see Messages).
@@ -188,6 +193,18 @@ typedef struct SQuarnelBatchCounts {
 typedef void(QUARNEL_BATCH_CALL* QuarnelJobFn)(void* context, const SQuarnelJobReport* report);
 typedef void(QUARNEL_BATCH_CALL* QuarnelProgressFn)(void* context, const SQuarnelBatchCounts* counts);
 
+// A job of a plan, as QuarnelBatchPlan gives it and QuarnelBatchAddJob takes
+// it back. 20 bytes on 32-bit systems, 32 on 64-bit ones.
+typedef struct SQuarnelPlannedJob {
+    uint32_t size;
+    int32_t job;          // its place in the plan, from 0
+    const char* srcpath;
+    const char* dstpath;  // "" for a folder that could not be walked
+    const char* failure;  // the engine's message for a job that fails without a call; else ""
+} SQuarnelPlannedJob;
+
+typedef void(QUARNEL_BATCH_CALL* QuarnelPlannedFn)(void* context, const SQuarnelPlannedJob* job);
+
 // 80 bytes on 64-bit systems, 56 on 32-bit ones.
 typedef struct SQuarnelBatchOptions {
     uint32_t size;
@@ -235,6 +252,21 @@ QUARNEL_BATCH_API int32_t QUARNEL_BATCH_CALL QuarnelBatchAdd(QuarnelBatch* batch
 // QuarnelBatchAdd does. Lines end in \n or \r\n; empty lines are passed
 // over, so a name that holds a newline (or ends in \r) cannot be listed.
 QUARNEL_BATCH_API int32_t QUARNEL_BATCH_CALL QuarnelBatchAddList(QuarnelBatch* batch, const char* listPath);
+
+// Adds a job of a plan made by QuarnelBatchPlan, in a batch of the out-dir
+// form whose OUT is the plan's, spelt alike: its map must lie below OUT (no
+// "." or ".." on the way), which keeps every write inside OUT. Its report
+// and the name of what is moved aside at its map carry its place in the
+// plan, so parts of one plan run at once without meeting. The pair form
+// refuses it; a batch takes paths or planned jobs, not both.
+QUARNEL_BATCH_API int32_t QUARNEL_BATCH_CALL QuarnelBatchAddJob(QuarnelBatch* batch, const SQuarnelPlannedJob* job);
+
+// Plans the batch as QuarnelBatchRun would begin to, refusing what it would
+// refuse, and gives each job to onPlanned (if not null) in plan order on
+// this thread. Nothing is written, not even OUT. The batch may still run;
+// nothing more can be added to it.
+QUARNEL_BATCH_API int32_t QUARNEL_BATCH_CALL QuarnelBatchPlan(QuarnelBatch* batch, QuarnelPlannedFn onPlanned,
+                                                              void* context);
 
 // Runs the batch, once, and returns its status; counts (when not null, its
 // size set) gets its outcome.

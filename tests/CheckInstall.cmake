@@ -37,8 +37,8 @@ else()
 endif()
 if(PACKAGE STREQUAL "ZIP")
   set(license LICENSE)
-  foreach(f bin/Quarnel.dll bin/QuarnelBatch.dll bin/quarnel-convert.exe python/quarnel/__init__.py
-      python/quarnel/__main__.py lib/Quarnel.lib include/Quarnel.h include/QuarnelBatch.h
+  foreach(f bin/Quarnel.dll bin/QuarnelBatch.dll bin/quarnel-convert.exe lib/Quarnel.lib include/Quarnel.h
+      include/QuarnelBatch.h
       lib/cmake/Quarnel/QuarnelConfigVersion.cmake README.txt)
     if(NOT EXISTS ${prefix}/${f})
       message(FATAL_ERROR "${package} has no ${f}")
@@ -48,6 +48,18 @@ endif()
 if(NOT EXISTS ${prefix}/${license})
   message(FATAL_ERROR "no ${license} in ${prefix}")
 endif()
+# The whole Python package, where the package's Python finds it.
+set(python_dir lib/python3/dist-packages/quarnel)
+if(PACKAGE STREQUAL "ZIP")
+  set(python_dir python/quarnel)
+endif()
+file(GLOB python_files LIST_DIRECTORIES false RELATIVE ${SOURCE_DIR}/../../python/quarnel
+  ${SOURCE_DIR}/../../python/quarnel/*)
+foreach(f ${python_files})
+  if(NOT EXISTS ${prefix}/${python_dir}/${f})
+    message(FATAL_ERROR "no ${python_dir}/${f} in ${prefix}")
+  endif()
+endforeach()
 
 # The consumer with two textures of its own, for its normal maps: copies of
 # the bundled sample unless SAMPLE is given.

@@ -453,6 +453,64 @@ TEST(Engine, CancelStartsNoMoreJobsAndRefusalsSayWhy)
     }
 }
 
+// A plan handed out, nothing written, and a part of it run by a batch of
+// its own: its reports keep their places. A planned map that would leave
+// OUT, a planned job in the pair form or beside added paths, is refused.
+TEST(Engine, PlannedJobsRunElsewhereWithinOut)
+{
+    TempDir tmp;
+    Tree(tmp, {"tree/a.tga", "tree/sub/b.tga"}, {"tree/bad.tga"});
+    const std::string out = tmp.Path("out");
+    std::vector<std::tuple<int, std::string, std::string>> plan;
+    Strings reports;
+    SQuarnelBatchOptions o;
+    QuarnelBatchInitOptions(&o);
+    o.outDir = out.c_str();
+    o.context = &reports;
+    o.onJob = [](void* r, const SQuarnelJobReport* j) {
+        static_cast<Strings*>(r)->push_back(std::to_string(j->job) + " " + j->dstpath);
+    };
+    QuarnelBatch* planner = QuarnelBatchCreate(&o);
+    QuarnelBatchAdd(planner, tmp.Path("tree").c_str());
+    EXPECT_EQ(QuarnelBatchPlan(planner, [](void* p, const SQuarnelPlannedJob* j) {
+        static_cast<decltype(plan)*>(p)->emplace_back(j->job, j->srcpath, j->dstpath);
+    }, &plan), QUARNEL_BATCH_DONE);
+    EXPECT_EQ(QuarnelBatchAdd(planner, "x.tga"), QUARNEL_BATCH_REFUSED);
+    QuarnelBatchDestroy(planner);
+    ASSERT_EQ(plan.size(), 3u);
+    EXPECT_EQ(std::get<2>(plan[2]), out + "/sub/b_n.tga");
+    EXPECT_EQ(FolderNames(tmp.dir), (Strings{"tree"}));
+    // A batch of the planned job at place, after the path added, if any; why it was refused.
+    const auto add = [&](const char* outDir, int place, const std::string& dst, const char* path = nullptr) {
+        o.outDir = outDir;
+        QuarnelBatch* batch = QuarnelBatchCreate(&o);
+        if (path != nullptr)
+            QuarnelBatchAdd(batch, path);
+        const SQuarnelPlannedJob job = {sizeof job, place, std::get<1>(plan[place]).c_str(), dst.c_str(), ""};
+        if (QuarnelBatchAddJob(batch, &job) == QUARNEL_BATCH_DONE)
+            EXPECT_EQ(QuarnelBatchRun(batch, nullptr), QUARNEL_BATCH_DONE);
+        const std::string why = QuarnelBatchWhy(batch);
+        QuarnelBatchDestroy(batch);
+        return why;
+    };
+    EXPECT_EQ(add(out.c_str(), 2, std::get<2>(plan[2])), "");
+    EXPECT_EQ(reports, (Strings{"2 " + out + "/sub/b_n.tga"}));
+    ExpectMaps(tmp, {"out/sub/b_n.tga"});
+    const struct {
+        const char* outDir;
+        std::string dst;
+        const char* path;
+        const char* why;
+    } refused[] = {{out.c_str(), out + "/../a_n.tga", nullptr, "is not below"},
+                   {out.c_str(), out + "/sub/./a_n.tga", nullptr, "is not below"},
+                   {out.c_str(), tmp.Path("elsewhere/sub/a_n.tga"), nullptr, "is not below"},
+                   {out.c_str(), out + "/sub/", nullptr, "is not below"},
+                   {nullptr, "b.tga", nullptr, "out-dir form"},
+                   {out.c_str(), std::get<2>(plan[0]), std::get<1>(plan[0]).c_str(), "not both"}};
+    for (const auto& r : refused)
+        EXPECT_NE(add(r.outDir, 0, r.dst, r.path).find(r.why), std::string::npos) << r.dst;
+}
+
 // What is each binding's own, the same for both: its parsing and its exit
 // statuses. The Python one only where the modules are not sanitized.
 class Bindings : public ::testing::TestWithParam<bool> {
@@ -570,29 +628,42 @@ TEST_P(Bindings, PrintATreeAlike)
 INSTANTIATE_TEST_SUITE_P(ToolAndPython, Bindings, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "Python" : "Tool"; });
 
-// The Python API: results as data, misuse as exceptions, two batches at once
+// The Python API: results as data, misuse as exceptions, progress on the
+// calling thread (an exception there cancels the batch), two batches at once
 // on two threads, and a child process started meanwhile that outlives them.
-TEST(PythonApi, ResultsErrorsAndBatchesAtOnce)
+TEST(PythonApi, ResultsErrorsProgressAndBatchesAtOnce)
 {
     if (std::string(QUARNEL_PYTHON).empty())
         GTEST_SKIP() << "no Python in this build";
     TempDir tmp;
     Tree(tmp, {"tree/a.tga", "tree/sub/b.tga"}, {"tree/bad.tga"});
+    WriteFile(tmp.Path("big.tga"), RandomTga(1024, 1024, 9));
     const std::string script = R"(
-import subprocess, threading, time, quarnel
-s = quarnel.convert_tree("tree", "out", jobs=2)
+import glob, subprocess, threading, time, quarnel
+seen = []
+s = quarnel.convert_tree("tree", "out", jobs=2, progress=lambda p: seen.append(
+    (p.done, p.jobs, threading.current_thread() is threading.main_thread())))
 print(s.converted, s.skipped, s.failed, [(r.destination, r.outcome, r.messages) for r in s.results])
-print(quarnel.convert_pairs([("tree/a.tga", "x.tga")], update=True, texel_size=2.0)[:3])
+print(seen[-1], all(m for _, _, m in seen), [d for d, _, _ in seen] == sorted({d for d, _, _ in seen}))
+p = quarnel.convert_pairs([("tree/a.tga", "x.tga")], update=True, texel_size=2.0)
+print(p.converted, p.skipped, p.failures)
 print(quarnel.create_bump_maps([("x.tga", "y.tga"), ("y.tga", "z.tga")]).converted)
 for bad in ({"jobs": 0}, {"texel_size": 1e40}, {"texel_size": float("nan")}, {"memory": "1Q"}):
     try:
         quarnel.convert_pairs([("tree/a.tga", "w.tga")], **bad)
     except ValueError as error:
         print("ValueError", str(error).split(":")[0])
+for bad in ({"module": "/nope.so"}, {"out_dir": "tree/a.tga/out"}):
+    try:
+        quarnel.convert_tree("tree", **{"out_dir": "w", **bad})
+    except OSError as error:
+        print("OSError", bad.popitem()[1] in str(error))
+def stop(progress):
+    raise RuntimeError("stop")
 try:
-    quarnel.convert_tree("tree", "w", module="/nope.so")
-except OSError as error:
-    print("OSError", "/nope.so" in str(error))
+    quarnel.convert_pairs([("big.tga", f"m{i}.tga") for i in range(24)], jobs=1, progress=stop)
+except RuntimeError:
+    print("RuntimeError", len(glob.glob("m*.tga")) < 24)
 start, sums = time.monotonic(), []
 threads = [threading.Thread(target=lambda i=i: sums.append(quarnel.convert_tree("tree", f"t{i}", jobs=2)))
            for i in range(4)]
@@ -604,12 +675,14 @@ print(sorted((s.converted, s.failed, [r.messages for r in s.results]) for s in s
     const SRun run = Launch({{"/usr/bin/env", "PYTHONPATH=" QUARNEL_PYTHON_PATH, QUARNEL_PYTHON, "-c", script}, tmp.dir});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out,
-              "2 0 ['tree/bad.tga'] [('out/a_n.tga', 'converted', []), ('out/bad_n.tga', 'failed', "
-              "[\"'tree/bad.tga' is truncated\"]), ('out/sub/b_n.tga', 'converted', [])]\n"
-              "(1, 0, [])\n2\nValueError --jobs\nValueError --texel-size\nValueError --texel-size\n"
-              "ValueError --memory\nOSError True\n"
-              "(2, ['tree/bad.tga'], [[], [\"'tree/bad.tga' is truncated\"], []]) True\n")
+              "2 0 1 [('out/a_n.tga', 'converted', ()), ('out/bad_n.tga', 'failed', "
+              "(\"'tree/bad.tga' is truncated\",)), ('out/sub/b_n.tga', 'converted', ())]\n"
+              "(3, 3, True) True True\n1 0 ()\n2\nValueError --jobs\nValueError --texel-size\nValueError --texel-size\n"
+              "ValueError --memory\nOSError True\nOSError True\nRuntimeError True\n"
+              "(2, 1, [(), (\"'tree/bad.tga' is truncated\",), ()]) True\n")
         << run.err;
+    // Each failure logged once, Python's last resort printing it.
+    EXPECT_EQ(Count(run.err, "'tree/bad.tga' is truncated\n"), 5u) << run.err;
     EXPECT_EQ(ReadFile(tmp.Path("z.tga")),
               reference::ConvertFile(reference::ConvertFile(reference::ConvertFile(kSource, 2.0f), 1.0f), 1.0f));
 }

@@ -5,16 +5,21 @@ sample: SRC is needed).
     python -m quarnel [OPTIONS] --out-dir DIR SRC ...
     python -m quarnel [OPTIONS] SRC DST [SRC DST ...]
 """
+from __future__ import annotations
+
 import argparse
 import signal
 import sys
+from types import FrameType
+from typing import NoReturn, Sequence
 
-from . import CANCELLED, DONE, FAILED, NO_MODULE, REFUSED, UNREPORTED, _batch, engine
+from ._batch import Settings, adds, run
+from ._engine import CANCELLED, DONE, FAILED, NO_MODULE, REFUSED, UNREPORTED, encode, engine
 
 _EXIT = {DONE: 0, FAILED: 1, REFUSED: 2, UNREPORTED: 3, NO_MODULE: 1}
 
 
-def _parser():
+def _parser() -> argparse.ArgumentParser:
     p = argparse.ArgumentParser(prog="quarnel", allow_abbrev=False,
                                 description="Converts height maps (24-bit TGA) into normal maps.",
                                 epilog="exit status: 0 all converted or skipped, 1 a job failed, 2 a usage error, "
@@ -37,26 +42,28 @@ def _parser():
     return p
 
 
-def _terminate(signum, frame):
+def _terminate(signum: int, frame: FrameType | None) -> NoReturn:
     # Raised where the main thread waits for the batch, which then cancels it.
     raise SystemExit(128 + signum)
 
 
-def main(argv=None):
+def main(argv: Sequence[str] | None = None) -> int:
     parser = _parser()
     args = parser.parse_args(argv)
     if args.version:
-        print("quarnel " + engine().QuarnelBatchVersion().decode())
+        print("quarnel " + engine().version())
         return 0
     if not args.paths and not args.files_from:
         parser.error("no SRC given")
     signal.signal(signal.SIGTERM, _terminate)
-    if hasattr(signal, "SIGBREAK"):  # Ctrl-Break on Windows, as quarnel-convert takes it: 143
+    if sys.platform == "win32":  # Ctrl-Break, as quarnel-convert takes it: 143
         signal.signal(signal.SIGBREAK, lambda signum, frame: _terminate(signal.SIGTERM, frame))
     try:
-        status = _batch(args.paths, args.files_from, out_dir=args.out_dir, texel_size=args.texel_size,
-                        jobs=args.jobs, update=args.update, memory=args.memory, module=args.module,
-                        console="quiet" if args.quiet else "auto")[0]
+        fill = adds([encode(p) for p in args.paths], [encode(p) for p in args.files_from])
+        settings = Settings(None if args.out_dir is None else encode(args.out_dir), args.texel_size, args.jobs,
+                            args.memory, args.update, None if args.module is None else encode(args.module),
+                            "quiet" if args.quiet else "auto")
+        status = run(settings, fill).status
     except ValueError as error:
         parser.error(str(error))
     except OSError as error:

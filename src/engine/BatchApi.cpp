@@ -19,6 +19,7 @@ static_assert(sizeof(void*) != 8 || sizeof(SQuarnelBatchOptions) == 80, "SQuarne
 static_assert(sizeof(void*) != 4 || sizeof(SQuarnelBatchOptions) == 56, "SQuarnelBatchOptions layout");
 static_assert(sizeof(SQuarnelBatchCounts) == 40, "SQuarnelBatchCounts layout");
 static_assert(sizeof(SQuarnelJobReport) == 16 + 3 * sizeof(void*), "SQuarnelJobReport layout");
+static_assert(sizeof(SQuarnelPlannedJob) == 8 + 3 * sizeof(void*), "SQuarnelPlannedJob layout");
 
 struct QuarnelBatch {
     SQuarnelBatchOptions options;
@@ -27,6 +28,9 @@ struct QuarnelBatch {
     int32_t status = QUARNEL_BATCH_DONE;
     std::string why;
     bool ran = false;
+    bool planned = false;  // the plan is finished: nothing more is added
+    // What was added so far: paths, or jobs of a plan made elsewhere.
+    enum class EAdded { kNothing, kPaths, kJobs } added = EAdded::kNothing;
     CreateBumpMapsFn create = nullptr;
     SPlan plan;
     SConsole console;
@@ -65,6 +69,28 @@ int32_t Guarded(QuarnelBatch* b, Body body)
 void Copy(void* to, std::size_t toSize, const void* from, std::size_t fromSize)
 {
     std::memcpy(to, from, std::min(toSize, fromSize));
+}
+
+// Why nothing of this kind can be added now; "" when it can.
+std::string Closed(QuarnelBatch& b, QuarnelBatch::EAdded kind)
+{
+    if (b.ran)
+        return "the batch has run";
+    if (b.planned)
+        return "the batch is planned";
+    if (b.added != QuarnelBatch::EAdded::kNothing && b.added != kind)
+        return "a batch takes paths or planned jobs, not both";
+    b.added = kind;
+    return "";
+}
+
+// Finishes the plan once, for QuarnelBatchPlan or QuarnelBatchRun.
+std::string Finish(QuarnelBatch& b)
+{
+    if (b.planned)
+        return "";
+    b.planned = true;
+    return FinishPlan(b.plan);
 }
 
 }  // namespace
@@ -144,7 +170,9 @@ QuarnelBatch* QUARNEL_BATCH_CALL QuarnelBatchCreate(const SQuarnelBatchOptions* 
 int32_t QUARNEL_BATCH_CALL QuarnelBatchAdd(QuarnelBatch* batch, const char* path)
 {
     return Guarded(batch, [path](QuarnelBatch& b) {
-        const std::string why = b.ran ? "the batch has run" : path == nullptr ? "no path" : AddPath(b.plan, path);
+        std::string why = Closed(b, QuarnelBatch::EAdded::kPaths);
+        if (why.empty())
+            why = path == nullptr ? "no path" : AddPath(b.plan, path);
         return why.empty() ? QUARNEL_BATCH_DONE : Refuse(b, QUARNEL_BATCH_REFUSED, why);
     });
 }
@@ -152,8 +180,43 @@ int32_t QUARNEL_BATCH_CALL QuarnelBatchAdd(QuarnelBatch* batch, const char* path
 int32_t QUARNEL_BATCH_CALL QuarnelBatchAddList(QuarnelBatch* batch, const char* listPath)
 {
     return Guarded(batch, [listPath](QuarnelBatch& b) {
-        const std::string why = b.ran ? "the batch has run" : listPath == nullptr ? "no list" : AddList(b.plan, listPath);
+        std::string why = Closed(b, QuarnelBatch::EAdded::kPaths);
+        if (why.empty())
+            why = listPath == nullptr ? "no list" : AddList(b.plan, listPath);
         return why.empty() ? QUARNEL_BATCH_DONE : Refuse(b, QUARNEL_BATCH_REFUSED, why);
+    });
+}
+
+int32_t QUARNEL_BATCH_CALL QuarnelBatchAddJob(QuarnelBatch* batch, const SQuarnelPlannedJob* job)
+{
+    return Guarded(batch, [job](QuarnelBatch& b) {
+        std::string why = Closed(b, QuarnelBatch::EAdded::kJobs);
+        if (why.empty() && (job == nullptr || job->size < sizeof *job || job->srcpath == nullptr ||
+                            job->dstpath == nullptr || job->failure == nullptr))
+            why = "no planned job";
+        if (why.empty()) {
+            SJob planned = {job->srcpath, job->dstpath, 0, job->failure};
+            planned.place = job->job;
+            why = AddPlanned(b.plan, planned);
+        }
+        return why.empty() ? QUARNEL_BATCH_DONE : Refuse(b, QUARNEL_BATCH_REFUSED, why);
+    });
+}
+
+int32_t QUARNEL_BATCH_CALL QuarnelBatchPlan(QuarnelBatch* batch, QuarnelPlannedFn onPlanned, void* context)
+{
+    return Guarded(batch, [onPlanned, context](QuarnelBatch& b) -> int32_t {
+        const std::string why = b.ran ? "the batch has run" : Finish(b);
+        if (!why.empty())
+            return Refuse(b, QUARNEL_BATCH_REFUSED, why);
+        for (std::size_t j = 0; onPlanned != nullptr && j < b.plan.jobs.size(); ++j) {
+            const SJob& job = b.plan.jobs[j];
+            const SQuarnelPlannedJob planned = {static_cast<uint32_t>(sizeof planned),
+                                                job.place >= 0 ? job.place : static_cast<int32_t>(j),
+                                                job.src.c_str(), job.dst.c_str(), job.failure.c_str()};
+            onPlanned(context, &planned);
+        }
+        return QUARNEL_BATCH_DONE;
     });
 }
 
@@ -163,7 +226,7 @@ int32_t QUARNEL_BATCH_CALL QuarnelBatchRun(QuarnelBatch* batch, SQuarnelBatchCou
         if (b.ran)
             return Refuse(b, QUARNEL_BATCH_REFUSED, "the batch has run");
         b.ran = true;
-        std::string why = FinishPlan(b.plan);
+        std::string why = Finish(b);
         if (!why.empty())
             return Refuse(b, QUARNEL_BATCH_REFUSED, why);
         const SQuarnelBatchOptions& o = b.options;

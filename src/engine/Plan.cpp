@@ -186,6 +186,35 @@ std::string AddPath(SPlan& plan, const std::string& path)
     return "";
 }
 
+std::string AddPlanned(SPlan& plan, const SJob& job)
+{
+    if (!plan.outDirForm)
+        return "a planned job needs the out-dir form";
+    if (job.place < 0)
+        return "a planned job's place is below 0";
+    if (!job.failure.empty()) {
+        plan.jobs.push_back(job);
+        return "";
+    }
+    const std::size_t below = Below(plan);
+    if (job.src.empty() || job.src.size() > kMaxPath || job.dst.size() > kMaxPath)
+        return "a planned job's paths do not fit a record: " + Quoted(job.src) + ", " + Quoted(job.dst);
+    bool inside = job.dst.size() > below && job.dst.compare(0, below, Join(plan.outDir, "")) == 0;
+    // Each name on the way below OUT, none of them . or ..: the map stays inside.
+    for (std::size_t at = below, end = at; inside && at <= job.dst.size(); at = end + 1) {
+        end = at;
+        while (end < job.dst.size() && !IsPathSeparator(job.dst[end]))
+            ++end;
+        const std::string name = job.dst.substr(at, end - at);
+        inside = !name.empty() && name != "." && name != "..";
+    }
+    if (!inside)
+        return "the planned map " + Quoted(job.dst) + " is not below " + Quoted(plan.outDir);
+    plan.jobs.push_back(job);
+    plan.jobs.back().below = below;
+    return "";
+}
+
 std::string AddList(SPlan& plan, const std::string& listPath)
 {
     if (listPath.empty())

@@ -5,6 +5,7 @@
 #define QUARNEL_ENGINE_PLAN_H
 
 #include <cstddef>
+#include <cstdint>
 #include <set>
 #include <string>
 #include <vector>
@@ -21,6 +22,8 @@ struct SJob {
     // The engine's own message for a job that fails without a call (a
     // folder that cannot be walked, a path too long for a record).
     std::string failure;
+    // A job of a plan made elsewhere: its place there; -1 for the others.
+    std::int32_t place = -1;
 };
 
 struct SPlan {
@@ -35,6 +38,8 @@ struct SPlan {
 // Each returns "" or why the plan is refused.
 std::string AddPath(SPlan& plan, const std::string& path);
 std::string AddList(SPlan& plan, const std::string& listPath);
+// A job of a plan made elsewhere, for this plan's OUT.
+std::string AddPlanned(SPlan& plan, const SJob& job);
 // Pairs the halves and checks that the jobs may run at once.
 std::string FinishPlan(SPlan& plan);
 

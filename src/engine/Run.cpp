@@ -32,6 +32,14 @@ struct SRun {
     SQuarnelBatchCounts counts;
 };
 
+// A job's number in its reports and the names it leaves: its place in the
+// plan it came from.
+std::size_t Place(const SRun& r, std::size_t j)
+{
+    const std::int32_t place = r.plan->jobs[j].place;
+    return place >= 0 ? static_cast<std::size_t>(place) : j;
+}
+
 bool Cancelled(const SRun& r)
 {
     return r.settings->cancelled->load() != 0;
@@ -82,7 +90,7 @@ void Report(SRun& r, std::size_t j, int outcome, const std::vector<std::string>&
             for (const std::string& text : messages)
                 texts.push_back(text.c_str());
             const SQuarnelJobReport report = {static_cast<std::uint32_t>(sizeof report),
-                                              static_cast<std::int32_t>(j),
+                                              static_cast<std::int32_t>(Place(r, j)),
                                               outcome,
                                               static_cast<std::int32_t>(texts.size()),
                                               job.src.c_str(),
@@ -176,7 +184,7 @@ void Convert(const SRun& r, std::size_t j, SJobMessages& messages)
     try {
         std::string why = job.failure;
         if (why.empty() && r.plan->outDirForm)
-            why = PrepareMap(job, j, aside);
+            why = PrepareMap(job, Place(r, j), aside);
         if (!why.empty()) {
             messages.shown = true;
             messages.texts.push_back(why);
