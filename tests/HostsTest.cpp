@@ -487,8 +487,9 @@ TEST(Engine, PlannedJobsRunElsewhereWithinOut)
         if (path != nullptr)
             QuarnelBatchAdd(batch, path);
         const SQuarnelPlannedJob job = {sizeof job, place, std::get<1>(plan[place]).c_str(), dst.c_str(), ""};
-        if (QuarnelBatchAddJob(batch, &job) == QUARNEL_BATCH_DONE)
+        if (QuarnelBatchAddJob(batch, &job) == QUARNEL_BATCH_DONE) {
             EXPECT_EQ(QuarnelBatchRun(batch, nullptr), QUARNEL_BATCH_DONE);
+        }
         const std::string why = QuarnelBatchWhy(batch);
         QuarnelBatchDestroy(batch);
         return why;
