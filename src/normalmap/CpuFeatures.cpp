@@ -10,7 +10,10 @@
 // glibc asks CPUID once, as a program starts, and keeps the answers.
 #if defined(__GLIBC__) && defined(__has_include)
 #if __has_include(<sys/platform/x86.h>)
+// Its inline helpers return C's _Bool, which Clang's C++ does not know.
+#define _Bool bool
 #include <sys/platform/x86.h>
+#undef _Bool
 #define QUARNEL_GLIBC_CPUID 1
 #endif
 #endif
