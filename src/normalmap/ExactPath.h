@@ -18,7 +18,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <type_traits>
 
 #include "NormalPixel.h"
 #include "Prefetch.h"
@@ -45,10 +44,17 @@ SExactConstants<Lanes> ExactConstants(float texelsize)
             Lanes::Set(1.0), Lanes::Set(127.0), Lanes::Set(128.0), texelsize};
 }
 
+// The pixels x to count of a row through the scalar kernel's arithmetic.
+template <class Constants>
+void ScalarTail(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out, std::size_t x,
+                std::size_t count, const Constants& k)
+{
+    PutNormalRun(row + x, next + x, out + 3 * x, count - x, k.texelsize);
+}
+
 // The row: Block(row, next, out, k) does kBlock pixels, Tail(row, next, out,
-// x, count, k) the pixels x to count of the row, fewer than kBlock; without
-// a Tail the scalar kernel's arithmetic does them.
-template <class Lanes, std::size_t kBlock, auto Block, auto Tail = nullptr>
+// x, count, k) the pixels x to count of the row, fewer than kBlock.
+template <class Lanes, std::size_t kBlock, auto Block, auto Tail = ScalarTail<SExactConstants<Lanes>>>
 std::size_t ExactRow(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out, std::size_t count,
                      float texelsize)
 {
@@ -56,9 +62,7 @@ std::size_t ExactRow(const std::uint8_t* row, const std::uint8_t* next, std::uin
     std::size_t x = 0;
     for (; x + kBlock <= count; x += kBlock)
         Block(row + x, next + x, out + 3 * x, k);
-    if constexpr (std::is_null_pointer_v<decltype(Tail)>)
-        PutNormalRun(row + x, next + x, out + 3 * x, count - x, texelsize);
-    else if (x < count)
+    if (x < count)
         Tail(row, next, out, x, count, k);
     return 0;
 }

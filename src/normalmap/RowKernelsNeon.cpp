@@ -105,7 +105,7 @@ inline void Tail(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t
                  std::size_t count, const SConsts& k)
 {
     if (count < 16)
-        PutNormalRun(row + x, next + x, out + 3 * x, count - x, k.texelsize);
+        ScalarTail(row, next, out, x, count, k);
     else
         Normal16(row + count - 16, next + count - 16, out + 3 * (count - 16), k);
 }
