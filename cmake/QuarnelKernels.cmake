@@ -1,14 +1,15 @@
 # The kernel variants as the build reads them from src/normalmap/Kernels.def.
 
-# The processor the compiler builds for, as the table names it: x86, x86_64
-# or aarch64 in QUARNEL_ARCH, empty for any other. Asked of the
-# preprocessor, so it holds for GCC, Clang and Microsoft's compilers, cross
-# or native.
+# The processor the compiler builds for, as the table names it: one of
+# QUARNEL_ARCHITECTURES (each with what GNU and Microsoft compilers define
+# for it) in QUARNEL_ARCH, empty for any other. Asked of the preprocessor,
+# so it holds for GCC, Clang and Microsoft's compilers, cross or native.
 include(CheckCXXSourceCompiles)
+set(QUARNEL_ARCHITECTURES x86_64:__x86_64__:_M_X64 x86:__i386__:_M_IX86 aarch64:__aarch64__:_M_ARM64)
 function(quarnel_target_architecture)
   set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
   set(QUARNEL_ARCH "" PARENT_SCOPE)
-  foreach(arch x86_64:__x86_64__:_M_X64 x86:__i386__:_M_IX86 aarch64:__aarch64__:_M_ARM64)
+  foreach(arch IN LISTS QUARNEL_ARCHITECTURES)
     string(REPLACE ":" ";" arch "${arch}")
     list(GET arch 0 name)
     list(GET arch 1 gnu)
@@ -49,6 +50,8 @@ function(quarnel_kernel_table target)
   set(isa "")
   set(count 0)
   set(ids "")
+  set(known ${QUARNEL_ARCHITECTURES})
+  list(TRANSFORM known REPLACE ":.*" "")
   set(copied "")
   foreach(line IN LISTS rows)
     if(NOT line MATCHES "${row}")
@@ -65,6 +68,11 @@ function(quarnel_kernel_table target)
     if(NOT EXISTS ${file})
       message(FATAL_ERROR "Kernels.def: row ${name} has no file src/normalmap/RowKernels${name}.cpp")
     endif()
+    foreach(word IN LISTS arch)
+      if(NOT word IN_LIST known)
+        message(FATAL_ERROR "Kernels.def: row ${name} names the architecture ${word}, none of ${known}")
+      endif()
+    endforeach()
     # An instruction set the compiler may use must be one the processor is asked for.
     foreach(option IN LISTS gcc)
       if(option MATCHES "^-m([a-z0-9]+)$" AND NOT CMAKE_MATCH_1 IN_LIST needs)
