@@ -26,13 +26,57 @@ function(quarnel_target_architecture)
   endforeach()
 endfunction()
 
-# Builds into target every row of the table that this architecture
-# (QUARNEL_ARCH) takes: a row with architectures only for those, and only by
-# GCC, Clang or Microsoft's compilers; one without is portable code every
-# build has. Each row's file is compiled with its options for this compiler
-# and runs only where the processor reports what the row needs (see
-# src/normalmap/CpuFeatures.cpp). The rows built are copied to
-# KernelsBuilt.def for the dispatch and listed for the tests:
+# Stops the configure step at a row that does not hold together: its file
+# is missing, it names an architecture the build does not know, or its file
+# is built with an instruction set (-m<feature>) it does not need.
+function(quarnel_check_kernel_row name arch needs gcc)
+  if(NOT EXISTS ${PROJECT_SOURCE_DIR}/src/normalmap/RowKernels${name}.cpp)
+    message(FATAL_ERROR "Kernels.def: row ${name} has no file src/normalmap/RowKernels${name}.cpp")
+  endif()
+  set(known ${QUARNEL_ARCHITECTURES})
+  list(TRANSFORM known REPLACE ":.*" "")
+  foreach(word IN LISTS arch)
+    if(NOT word IN_LIST known)
+      message(FATAL_ERROR "Kernels.def: row ${name} names the architecture ${word}, none of ${known}")
+    endif()
+  endforeach()
+  foreach(option IN LISTS gcc)
+    if(option MATCHES "^-m([a-z0-9]+)$" AND NOT CMAKE_MATCH_1 IN_LIST needs)
+      message(FATAL_ERROR "Kernels.def: row ${name} is built with ${option} but does not need ${CMAKE_MATCH_1}")
+    endif()
+  endforeach()
+endfunction()
+
+# In var, the options a row's file is compiled with here, or SKIP where this
+# build does not take the row: a row with architectures is built only for
+# those, and only by GCC, Clang or Microsoft's compilers; one without is
+# portable code every build has.
+function(quarnel_kernel_options var arch gcc msvc)
+  set(${var} SKIP PARENT_SCOPE)
+  if(arch AND NOT QUARNEL_ARCH IN_LIST arch)
+    return()
+  elseif(MSVC)
+    set(${var} "${msvc}" PARENT_SCOPE)
+  elseif(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+    # mingw-w64 GCC cannot realign the x86-64 stack beyond 16 bytes (its
+    # unwind data has no way to say so), so an aligned move it made to a 32-
+    # or 64-byte stack slot would fault. Rather than trust each compiler
+    # version to avoid them, the assembler turns every aligned vector move
+    # into its unaligned form, which costs nothing on aligned data; VEX and
+    # EVEX arithmetic takes unaligned operands anyway.
+    if(MINGW AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND gcc MATCHES "-mavx")
+      list(APPEND gcc -Wa,-muse-unaligned-vector-move)
+    endif()
+    set(${var} "${gcc}" PARENT_SCOPE)
+  elseif(NOT arch)
+    set(${var} "" PARENT_SCOPE)
+  endif()
+endfunction()
+
+# Builds into target each row of the table this build takes, its file
+# compiled with its options and run only where the processor reports what
+# the row needs (see src/normalmap/CpuFeatures.cpp). The rows built are
+# copied to KernelsBuilt.def for the dispatch and listed for the tests:
 #   QUARNEL_KERNELS       each row's Id, in the table's order
 #   QUARNEL_FAST_KERNELS  Id:Exact of each fast path
 #   QUARNEL_ISA_KERNELS   the Ids of rows compiled for an instruction set of
@@ -45,13 +89,10 @@ function(quarnel_kernel_table target)
   set(q "\"([^\"]*)\"")
   set(id "([A-Za-z0-9]+)")
   set(row "^\n?QUARNEL_KERNEL\\(${id}, *${q}, *${q}, *${q}, *${id}, *${id}, *${q}, *${q}\\)$")
+  set(ids "")
   set(built "")
   set(fast "")
   set(isa "")
-  set(count 0)
-  set(ids "")
-  set(known ${QUARNEL_ARCHITECTURES})
-  list(TRANSFORM known REPLACE ":.*" "")
   set(copied "")
   foreach(line IN LISTS rows)
     if(NOT line MATCHES "${row}")
@@ -63,44 +104,13 @@ function(quarnel_kernel_table target)
     separate_arguments(needs UNIX_COMMAND "${CMAKE_MATCH_4}")
     separate_arguments(gcc UNIX_COMMAND "${CMAKE_MATCH_7}")
     separate_arguments(msvc UNIX_COMMAND "${CMAKE_MATCH_8}")
-    math(EXPR count "${count} + 1")
-    set(file ${dir}/RowKernels${name}.cpp)
-    if(NOT EXISTS ${file})
-      message(FATAL_ERROR "Kernels.def: row ${name} has no file src/normalmap/RowKernels${name}.cpp")
-    endif()
-    foreach(word IN LISTS arch)
-      if(NOT word IN_LIST known)
-        message(FATAL_ERROR "Kernels.def: row ${name} names the architecture ${word}, none of ${known}")
-      endif()
-    endforeach()
-    # An instruction set the compiler may use must be one the processor is asked for.
-    foreach(option IN LISTS gcc)
-      if(option MATCHES "^-m([a-z0-9]+)$" AND NOT CMAKE_MATCH_1 IN_LIST needs)
-        message(FATAL_ERROR "Kernels.def: row ${name} is built with ${option} but does not need ${CMAKE_MATCH_1}")
-      endif()
-    endforeach()
+    quarnel_check_kernel_row(${name} "${arch}" "${needs}" "${gcc}")
     list(APPEND ids ${name})
-
-    if(arch AND NOT QUARNEL_ARCH IN_LIST arch)
+    quarnel_kernel_options(options "${arch}" "${gcc}" "${msvc}")
+    if(options STREQUAL "SKIP")
       continue()
     endif()
-    set(options "")
-    if(MSVC)
-      set(options ${msvc})
-    elseif(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
-      set(options ${gcc})
-      # mingw-w64 GCC cannot realign the x86-64 stack beyond 16 bytes (its
-      # unwind data has no way to say so), so an aligned move it made to a 32-
-      # or 64-byte stack slot would fault. Rather than trust each compiler
-      # version to avoid them, the assembler turns every aligned vector move
-      # into its unaligned form, which costs nothing on aligned data; VEX and
-      # EVEX arithmetic takes unaligned operands anyway.
-      if(MINGW AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND options MATCHES "-mavx")
-        list(APPEND options -Wa,-muse-unaligned-vector-move)
-      endif()
-    elseif(arch)
-      continue()
-    endif()
+    set(file ${dir}/RowKernels${name}.cpp)
     target_sources(${target} PRIVATE ${file})
     if(options)
       set_source_files_properties(${file} TARGET_DIRECTORY ${target} PROPERTIES COMPILE_OPTIONS "${options}")
@@ -125,6 +135,7 @@ function(quarnel_kernel_table target)
     endif()
   endforeach()
 
+  list(LENGTH ids count)
   set(generated ${PROJECT_BINARY_DIR}/generated)
   file(CONFIGURE OUTPUT ${generated}/KernelsBuilt.def CONTENT
     "// The rows of src/normalmap/Kernels.def this build compiles, copied by\n// cmake/QuarnelKernels.cmake; of ${count} rows in all.\n#define QUARNEL_KERNEL_ROWS ${count}\n${copied}"
