@@ -20,6 +20,12 @@
 #include "../src/normalmap/KernelDispatch.h"
 #include "reference/ReferenceConvert.h"
 
+// Variants by name in the tests' messages.
+static void PrintTo(EKernelVariant variant, std::ostream* os)
+{
+    *os << KernelVariantName(variant);
+}
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
