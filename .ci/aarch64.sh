@@ -5,8 +5,8 @@
 # at the fast path's edges; the scalar kernel against the reference; the
 # whole-job tests; the module loaded by a host; quarnel-convert on the bundled
 # sample against the committed map; the instruction, export, layer and
-# message checks; and both packages, made, unpacked, and built against by a
-# host that runs under emulation.
+# message checks; both packages, made, unpacked, and built against by a
+# host that runs under emulation; and the wheel of the modules it ran.
 #   .ci/aarch64.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -37,7 +37,7 @@ exhaustive+="|^FastPathEdges/"
 others="^(NormalsVariants|HeightsVariants|ComputeNormals|ComputeHeights|Job|Module|Allocation|Soak|ReadFault|FlushFault)\.|_package_builds_a_host$"
 others+="|^(example_host_converts_sample|module_exports_one_symbol|module_has_only_exact_float_instructions"
 others+="|normal_map_layers_call_downwards|header_lists_every_message)$"
-others+="|^fuzz_corpus_replays$"
+others+="|^fuzz_corpus_replays$|^python_wheel_"
 # None of the x86 features: the dispatch must choose the fastest variant that
 # needs none, NEON being in every AArch64 processor.
 QUARNEL_EXPECTED_FEATURES="" ctest --test-dir build-aarch64 -j2 --output-on-failure -R "$exhaustive|$others"

@@ -1,5 +1,5 @@
 // quarnel-bench --batch: 64 sources of 1024² and 16 of 2048² written into
-// dir, converted by quarnel-convert's batch one at a time and on two workers,
+// dir, converted by the batch engine one at a time and on two workers,
 // and copied by the parallel I/O floor; prints files and MB (of sources) per
 // second and the ratios. Returns the exit status.
 #ifndef QUARNEL_BATCH_BENCH_H

@@ -7,10 +7,24 @@ install(TARGETS Quarnel EXPORT QuarnelTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-# The example host too, as Quarnel::quarnel-convert, which
-# quarnel_add_normal_maps (QuarnelNormalMaps.cmake) runs.
-if(TARGET quarnel-convert)
-  install(TARGETS quarnel-convert EXPORT QuarnelTargets RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The batch engine and its command line too, as Quarnel::QuarnelBatch and
+# Quarnel::quarnel-convert, which quarnel_add_normal_maps
+# (QuarnelNormalMaps.cmake) runs.
+if(TARGET QuarnelBatch)
+  install(TARGETS QuarnelBatch quarnel-convert EXPORT QuarnelTargets
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+    PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  # The Python package, where Debian's python3 finds it in the .deb
+  # (/usr/lib/python3/dist-packages) and three folders below the engine it
+  # binds; on Windows python/quarnel, two below bin.
+  set(python_dir ${CMAKE_INSTALL_LIBDIR}/python3/dist-packages/quarnel)
+  if(WIN32)
+    set(python_dir python/quarnel)
+  endif()
+  list(TRANSFORM QUARNEL_PYTHON_FILES PREPEND python/quarnel/ OUTPUT_VARIABLE python_files)
+  install(FILES ${python_files} DESTINATION ${python_dir})
 endif()
 
 set(QUARNEL_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Quarnel)
@@ -31,8 +45,6 @@ if(NOT WIN32)
   install(FILES ${PROJECT_BINARY_DIR}/quarnel.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 endif()
 
-# The Python host finds the module beside itself (bin/ on Windows) or in lib/.
-install(PROGRAMS examples/quarnel.py DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(WIN32)
   install(FILES LICENSE DESTINATION .)
   install(FILES docs/windows-package.txt DESTINATION . RENAME README.txt)

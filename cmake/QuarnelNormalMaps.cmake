@@ -2,7 +2,8 @@
 #
 # Adds <target>, part of ALL, that makes a normal map of each source with the
 # packaged quarnel-convert: one build rule per texture, so the build tool
-# converts in parallel, only what changed, and again after Quarnel changes.
+# converts in parallel, only what changed, and again after Quarnel (the
+# module, the engine or the tool) changes.
 # A source under the current source folder (or binary folder) writes
 # <dir>/<its path relative to that folder, less the extension>_n.tga, any
 # other <dir>/<name>_n.tga; <dir> is the current binary folder unless given
@@ -61,7 +62,7 @@ function(quarnel_add_normal_maps target)
       COMMAND ${emulator} "$<TARGET_FILE:Quarnel::quarnel-convert>" --quiet --jobs 1 --texel-size ${arg_TEXEL_SIZE}
         "${source}" "${map}"
       MAIN_DEPENDENCY "${source}"
-      DEPENDS Quarnel::quarnel-convert "$<TARGET_FILE:Quarnel::Quarnel>"
+      DEPENDS Quarnel::quarnel-convert "$<TARGET_FILE:Quarnel::Quarnel>" "$<TARGET_FILE:Quarnel::QuarnelBatch>"
       COMMENT "Normal map of ${rel}" VERBATIM)
     list(APPEND maps "${map}")
   endforeach()

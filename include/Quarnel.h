@@ -42,11 +42,17 @@
 //   write one destination at once leave one of their maps whole.
 //
 // Failures
-//   The call returns nothing. A failed job is shown to the user as a modal
-//   message (MessageBoxA with the caption "!!! Error !!!" on Windows; one line
-//   "!!! Error !!!: <text>" on standard error elsewhere) and the batch goes on
-//   with the next record. A job checks in this order and shows the first
-//   failure only; <n> is the field's value in decimal:
+//   The call returns nothing. A job failed exactly when it showed a message,
+//   one, on the calling thread, and the batch goes on with the next record.
+//   On Windows the message is MessageBoxA(NULL, text, "!!! Error !!!", MB_OK).
+//   Elsewhere it is the same call where the host process defines
+//     int MessageBoxA(void* owner, const char* text, const char* caption,
+//                     unsigned type)
+//   in its global scope (the executable, or a library it links or loads with
+//   RTLD_GLOBAL), looked up at each report: a host takes its messages so.
+//   Without one, it is one line "!!! Error !!!: <text>" on standard error.
+//   A job checks in this order and shows the first failure only; <n> is the
+//   field's value in decimal:
 //     srcpath is not terminated within 512 bytes
 //     dstpath is not terminated within 512 bytes
 //         the record's path field holds no NUL

@@ -1,5 +1,9 @@
 # The module's dynamic symbol table defines exactly one symbol: CreateBumpMaps
-# under its C++ name.
+# under its C++ name; or, with EXPORTS ('|' between them), exactly those.
+if(NOT EXPORTS)
+  set(EXPORTS _Z14CreateBumpMapsP14SCreateBumpMapi)
+endif()
+string(REPLACE "|" "\n" EXPORTS "${EXPORTS}")
 if(NOT NM)
   set(NM nm)
 endif()
@@ -9,6 +13,6 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "${NM} failed on ${MODULE}")
 endif()
 string(REGEX REPLACE "[^\n]* [A-Za-z] " "" names "${symbols}")
-if(NOT names STREQUAL "_Z14CreateBumpMapsP14SCreateBumpMapi")
-  message(FATAL_ERROR "expected one export, found:\n${symbols}")
+if(NOT names STREQUAL EXPORTS)
+  message(FATAL_ERROR "expected the exports\n${EXPORTS}\nfound:\n${symbols}")
 endif()

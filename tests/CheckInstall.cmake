@@ -37,7 +37,8 @@ else()
 endif()
 if(PACKAGE STREQUAL "ZIP")
   set(license LICENSE)
-  foreach(f bin/Quarnel.dll bin/quarnel-convert.exe bin/quarnel.py lib/Quarnel.lib include/Quarnel.h
+  foreach(f bin/Quarnel.dll bin/QuarnelBatch.dll bin/quarnel-convert.exe lib/Quarnel.lib include/Quarnel.h
+      include/QuarnelBatch.h
       lib/cmake/Quarnel/QuarnelConfigVersion.cmake README.txt)
     if(NOT EXISTS ${prefix}/${f})
       message(FATAL_ERROR "${package} has no ${f}")
@@ -47,6 +48,18 @@ endif()
 if(NOT EXISTS ${prefix}/${license})
   message(FATAL_ERROR "no ${license} in ${prefix}")
 endif()
+# The whole Python package, where the package's Python finds it.
+set(python_dir lib/python3/dist-packages/quarnel)
+if(PACKAGE STREQUAL "ZIP")
+  set(python_dir python/quarnel)
+endif()
+file(GLOB python_files LIST_DIRECTORIES false RELATIVE ${SOURCE_DIR}/../../python/quarnel
+  ${SOURCE_DIR}/../../python/quarnel/*)
+foreach(f ${python_files})
+  if(NOT EXISTS ${prefix}/${python_dir}/${f})
+    message(FATAL_ERROR "no ${python_dir}/${f} in ${prefix}")
+  endif()
+endforeach()
 
 # The consumer with two textures of its own, for its normal maps: copies of
 # the bundled sample unless SAMPLE is given.
@@ -58,7 +71,7 @@ set(BUILD ${WORK_DIR}/build)
 file(COPY ${SOURCE_DIR}/ DESTINATION ${SRC})
 file(MAKE_DIRECTORY ${SRC}/textures/sub)
 file(COPY_FILE ${SAMPLE} ${SRC}/textures/a.tga)
-file(COPY_FILE ${SAMPLE} ${SRC}/textures/sub/b.tga)
+file(COPY_FILE ${SAMPLE} ${SRC}/textures/sub/b.v2.tga)
 if(PACKAGE STREQUAL "ZIP")
   # Configured only: the package must load, match the version exactly and
   # name files that are there. Quarnel.lib carries Microsoft's name for the
@@ -87,6 +100,7 @@ run(${CMAKE_COMMAND} -E env PKG_CONFIG_LIBDIR=${prefix}/lib/pkgconfig
   ${CMAKE_COMMAND} -S ${SRC} -B ${BUILD} -G ${GENERATOR} ${cross}
   -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release -DQUARNEL_VERSION=${VERSION} -DQUARNEL_MAPS=ON)
 set(TARGET all)
+set(MODULES ${prefix}/lib/libQuarnel.so ${prefix}/lib/libQuarnelBatch.so)
 include(${CMAKE_CURRENT_LIST_DIR}/CheckNormalMaps.cmake)
 foreach(host consumer consumer_pc)
   run(${EMULATOR} ${WORK_DIR}/build/${host} ${WORK_DIR}/${host}.tga)
@@ -103,7 +117,8 @@ endif()
 run(${EMULATOR} ${prefix}/bin/quarnel-convert --texel-size 0.0625 --out-dir ${WORK_DIR}/out ${SAMPLE})
 set(results out/height_n.tga)
 if(NOT EMULATOR)
-  run(${PYTHON} ${prefix}/bin/quarnel.py --texel-size 0.0625 ${SAMPLE} ${WORK_DIR}/py.tga)
+  run(${CMAKE_COMMAND} -E env PYTHONPATH=${prefix}/lib/python3/dist-packages
+    ${PYTHON} -m quarnel --texel-size 0.0625 ${SAMPLE} ${WORK_DIR}/py.tga)
   list(APPEND results py.tga)
 endif()
 foreach(result IN LISTS results)

@@ -1,9 +1,12 @@
 # The consumer's normal maps (quarnel_add_normal_maps), in a consumer build
 # folder BUILD configured with QUARNEL_MAPS, from SRC, whose textures/a.tga
-# and textures/sub/b.tga are copies of the sample: both maps equal
-# EXPECTED, a second build converts nothing, and after one source is touched
-# exactly its map is made again (but with ONCE, where each start is dear).
+# and textures/sub/b.v2.tga are copies of the sample: both maps equal
+# EXPECTED (b.v2_n.tga: the stem ends at the last dot), a second build
+# converts nothing, after one source is touched exactly its map is made
+# again, and after each of MODULES (the package's module and engine) is,
+# every map (but with ONCE, where each start is dear).
 # TARGET: what to build. Run with -P, or included by CheckInstall.cmake.
+string(REPLACE "|" ";" MODULES "${MODULES}")
 function(build_maps want)
   execute_process(COMMAND ${CMAKE_COMMAND} --build ${BUILD} --target ${TARGET}
     RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
@@ -15,8 +18,9 @@ function(build_maps want)
   endif()
 endfunction()
 
-build_maps("textures/a.tga;textures/sub/b.tga")
-foreach(map a_n.tga sub/b_n.tga)
+set(all "textures/a.tga;textures/sub/b.v2.tga")
+build_maps("${all}")
+foreach(map a_n.tga sub/b.v2_n.tga)
   execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${BUILD}/maps/textures/${map} ${EXPECTED}
     RESULT_VARIABLE differ)
   if(differ)
@@ -25,6 +29,12 @@ foreach(map a_n.tga sub/b_n.tga)
 endforeach()
 build_maps("")
 if(NOT ONCE)
-  file(TOUCH ${SRC}/textures/sub/b.tga)
-  build_maps("textures/sub/b.tga")
+  file(TOUCH ${SRC}/textures/sub/b.v2.tga)
+  build_maps("textures/sub/b.v2.tga")
+  foreach(module IN LISTS MODULES)
+    # Past the file system's clock tick, or the map just made would look as new.
+    execute_process(COMMAND ${CMAKE_COMMAND} -E sleep 0.05)
+    file(TOUCH ${module})
+    build_maps("${all}")
+  endforeach()
 endif()

@@ -1,19 +1,27 @@
-// The hosts we ship, run as users run them: quarnel-convert and quarnel.py on
-// a tree of good and bad files, and the status rules they share, fed the file
-// times any file system would show.
+// The batch engine as users meet it: a table of batches run through its
+// command line, each row a way a host used to slip; the engine's C interface
+// (callbacks, workers, memory, cancel); a terminal; then what is each
+// binding's own (parsing, exit status, the Python API), for quarnel-convert
+// and python -m quarnel alike.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <map>
+#include <algorithm>
+#include <chrono>
+#include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "QuarnelBatch.h"
 #include "TestSupport.h"
-#include "WriteStatus.h"
 #include "reference/ReferenceConvert.h"
 
 namespace {
@@ -21,118 +29,101 @@ namespace {
 using namespace testsupport;
 
 struct SRun {
-    int status;
+    int status;  // the exit status, or 128 and the signal that ended it
     std::string out, err;
+    double seconds;
 };
 
-// Runs a host with its output in files; the exit status, or -1.
-SRun RunHost(std::vector<std::string> args)
+enum class EOut { kFile, kClosed, kGone, kTerminal };
+
+struct SLaunch {
+    Strings args;
+    std::string cwd;
+    EOut out = EOut::kFile;
+    int signal = 0;        // sent once standard output has a line; negative: ignored from the start
+    std::string input = "";  // standard input
+    bool noThreads = false;  // stacks no thread can get
+};
+
+std::string Text(const Bytes& b)
 {
-    TempDir tmp;
-    const std::string out = tmp.Path("out"), err = tmp.Path("err");
+    return {b.begin(), b.end()};
+}
+
+// Runs a command as a user would; killed after a minute (a host that hangs).
+SRun Launch(const SLaunch& l)
+{
+    TempDir io;
+    WriteFile(io.Path("in"), Bytes(l.input.begin(), l.input.end()));
+    int pipeEnds[2] = {-1, -1}, terminal = -1;
+    if (l.out == EOut::kGone && pipe(pipeEnds) != 0)
+        return {-1, "", "no pipe", 0};
+    if (l.out == EOut::kTerminal && ((terminal = posix_openpt(O_RDWR | O_NOCTTY)) < 0 || grantpt(terminal) != 0 ||
+                                     unlockpt(terminal) != 0))
+        return {-1, "", "no pseudo-terminal", 0};
+    const auto start = std::chrono::steady_clock::now();
     const pid_t pid = fork();
     if (pid == 0) {
         std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
+        for (const std::string& a : l.args)
+            argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        const int o = open(out.c_str(), O_WRONLY | O_CREAT, 0600), e = open(err.c_str(), O_WRONLY | O_CREAT, 0600);
-        dup2(o, 1);
-        dup2(e, 2);
+        if (!l.cwd.empty() && chdir(l.cwd.c_str()) != 0)
+            _exit(126);
+        dup2(open(io.Path("in").c_str(), O_RDONLY), 0);
+        dup2(open(io.Path("err").c_str(), O_WRONLY | O_CREAT, 0600), 2);
+        if (l.out == EOut::kTerminal) {
+            setsid();
+            dup2(open(ptsname(terminal), O_RDWR), 1);
+        } else if (l.out == EOut::kGone) {
+            dup2(pipeEnds[1], 1);
+            close(pipeEnds[0]);
+        } else if (l.out == EOut::kFile) {
+            dup2(open(io.Path("out").c_str(), O_WRONLY | O_CREAT, 0600), 1);
+        } else {
+            close(1);
+        }
+        // Whatever the suite was started with (a shell's background job ignores SIGINT).
+        for (const int s : {SIGINT, SIGTERM})
+            signal(s, l.signal == -s ? SIG_IGN : SIG_DFL);
+        if (l.noThreads) {
+            const rlimit huge = {RLIM_INFINITY / 2, RLIM_INFINITY};
+            setrlimit(RLIMIT_STACK, &huge);
+        }
         execv(argv[0], argv.data());
         _exit(127);
     }
+    close(pipeEnds[0]);
+    close(pipeEnds[1]);
+    std::string shown;
     int status = 0;
-    waitpid(pid, &status, 0);
-    const Bytes o = ReadFile(out), e = ReadFile(err);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, {o.begin(), o.end()}, {e.begin(), e.end()}};
-}
-
-// A stamp as quarnel.py's rules take a stat.
-std::string Py(const FileStamp& f)
-{
-    return f.exists ? "S(st_mtime_ns=" + std::to_string(f.time) + ", st_size=" + std::to_string(f.size) + ")" : "None";
-}
-
-// The status rules of quarnel-convert, and the same rows through quarnel.py's.
-TEST(HostStatus, TellsAWriteFromTheStampsAlone)
-{
-    const std::int64_t t = 1700000000123456789, second = 1000000000;
-    const FileStamp none = {false, false, false, 0, 0}, old = {true, true, false, t, 60};
-    const FileStamp whole = {true, true, false, 1700 * second, 60}, newer = {true, true, false, t + 1, 60};
-    const struct {
-        const char* what;
-        FileStamp before, after;
-        long long expected;
-        bool written;
-    } cases[] = {
-        {"a new file", none, old, 60, true},
-        {"an old file of another size, same time", {true, true, false, t, 59}, old, 60, true},
-        {"an old file left as it was", old, old, 60, false},
-        {"written directly and cut short", {true, true, false, t, 90}, {true, true, false, t + 9, 59}, 60, false},
-        {"gone afterwards", old, none, 60, false},
-        {"a source header that could not be read", none, old, -1, false},
-    };
-    std::string python = "import sys\nsys.path.insert(0, sys.argv[1])\nimport quarnel as q\n"
-                         "from types import SimpleNamespace as S\n";
-    std::string expect;
-    for (const auto& c : cases) {
-        EXPECT_EQ(DestinationWritten(c.before, c.after, c.expected), c.written) << c.what;
-        python += "print(q._written(" + Py(c.before) + ", " + Py(c.after) + ", " + std::to_string(c.expected) + "))\n";
-        expect += c.written ? "True\n" : "False\n";
+    bool signalled = l.signal == 0;
+    for (int waited = 0; waitpid(pid, &status, WNOHANG) == 0; ++waited) {
+        if (waited == 60000)
+            kill(pid, SIGKILL);
+        if (!signalled && Text(ReadFile(io.Path("out"))).find('\n') != std::string::npos)
+            signalled = kill(pid, l.signal < 0 ? -l.signal : l.signal) == 0;
+        pollfd p = {terminal, POLLIN, 0};
+        char buffer[4096];
+        const ssize_t n = terminal >= 0 && poll(&p, 1, 1) > 0 ? read(terminal, buffer, sizeof buffer) : 0;
+        if (n > 0)
+            shown.append(buffer, static_cast<std::size_t>(n));
+        else if (terminal < 0)
+            usleep(1000);
     }
-    // An old file is waited past by a tick of its file system, whole seconds
-    // when its time has no fraction (FAT keeps two).
-    const struct {
-        FileStamp before;
-        std::int64_t now, wait;
-    } waits[] = {{old, t + 10000000, 40000000}, {whole, whole.time + second / 10, 19 * second / 10},
-                 {old, t + second, 0}, {none, t, 0}};
-    for (const auto& w : waits) {
-        EXPECT_EQ(WaitBeforeCall(w.before, w.now), w.wait) << w.before.time;
-        python += "print(q._wait_before_call(" + Py(w.before) + ", " + std::to_string(w.now) + "))\n";
-        expect += std::to_string(w.wait) + "\n";
+    for (char buffer[4096]; terminal >= 0;) {
+        pollfd p = {terminal, POLLIN, 0};
+        const ssize_t n = poll(&p, 1, 0) > 0 ? read(terminal, buffer, sizeof buffer) : 0;
+        if (n <= 0)
+            break;
+        shown.append(buffer, static_cast<std::size_t>(n));
     }
-    // --update, as make: a destination not older than its source is up to date.
-    const struct {
-        FileStamp src, dst;
-        bool upToDate;
-    } updates[] = {{old, old, true}, {newer, old, false}, {old, none, false}, {none, old, false}};
-    for (const auto& u : updates) {
-        EXPECT_EQ(UpToDate(u.src, u.dst), u.upToDate) << u.src.time << " " << u.dst.time;
-        python += "print(q._up_to_date(" + Py(u.src) + ", " + Py(u.dst) + "))\n";
-        expect += u.upToDate ? "True\n" : "False\n";
-    }
-    if (std::string(QUARNEL_PYTHON).empty())
-        return;
-    const std::string host = QUARNEL_PY_HOST;
-    const SRun run = RunHost({QUARNEL_PYTHON, "-c", python, host.substr(0, host.rfind('/'))});
-    EXPECT_EQ(run.out, expect) << run.err;
-}
-
-std::int64_t ModifiedAt(const std::string& path)
-{
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 ? st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec : -1;
-}
-
-void SetModified(const std::string& path, std::int64_t seconds)
-{
-    const timespec times[2] = {{seconds, 0}, {seconds, 0}};
-    utimensat(AT_FDCWD, path.c_str(), times, 0);
-}
-
-// Every file under dir, by path relative to it, with its time.
-void ListTree(const std::string& dir, const std::string& rel, std::map<std::string, std::int64_t>& files)
-{
-    for (const std::string& name : FolderNames(dir + rel)) {
-        struct stat st;
-        lstat((dir + rel + name).c_str(), &st);
-        if (S_ISDIR(st.st_mode))
-            ListTree(dir, rel + name + "/", files);
-        else
-            files[rel + name] = ModifiedAt(dir + rel + name);
-    }
+    if (terminal >= 0)
+        close(terminal);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
+            l.out == EOut::kTerminal ? shown : Text(ReadFile(io.Path("out"))), Text(ReadFile(io.Path("err"))),
+            seconds};
 }
 
 std::size_t Count(const std::string& text, const std::string& what)
@@ -143,123 +134,558 @@ std::size_t Count(const std::string& text, const std::string& what)
     return n;
 }
 
-class Hosts : public ::testing::TestWithParam<bool> {
-protected:
-    // The host's command: quarnel-convert, or quarnel.py (not where the module
-    // is built for a sanitizer, which Python cannot load).
-    std::vector<std::string> Host(std::vector<std::string> args) const
-    {
-        std::vector<std::string> command = {QUARNEL_CONVERT};
-        if (GetParam())
-            command = {QUARNEL_PYTHON, QUARNEL_PY_HOST, "--library", QUARNEL_MODULE_PATH};
-        command.insert(command.end(), args.begin(), args.end());
-        return command;
+void SetModified(const std::string& path, std::int64_t ns)
+{
+    const timespec times[2] = {{ns / 1000000000, ns % 1000000000}, {ns / 1000000000, ns % 1000000000}};
+    utimensat(AT_FDCWD, path.c_str(), times, 0);
+}
+
+const std::int64_t kNow = std::int64_t{1800000000} * 1000000000;
+const Bytes kSource = RandomTga(23, 9, 5);
+const Bytes kMap = reference::ConvertFile(kSource, 1.0f);
+
+// One way a host used to slip: the files, the command line's arguments after
+// the tool, what it must end with, and the files afterwards.
+struct SRow {
+    const char* what;
+    std::function<Strings(const TempDir&)> make;
+    int status;
+    Strings out, err;  // each printed exactly once
+    std::function<void(const TempDir&, const SRun&)> check;
+    EOut stdoutIs = EOut::kFile;
+    int signal = 0;
+    std::string input = "";
+};
+
+// A tree of sources under tmp: good ones (kSource) and refused ones (one byte).
+void Tree(const TempDir& tmp, const Strings& good, const Strings& bad = {})
+{
+    for (const std::string& name : good) {
+        for (std::size_t at = name.find('/'); at != std::string::npos; at = name.find('/', at + 1))
+            MakeFolder(tmp.Path(name.substr(0, at)));
+        WriteFile(tmp.Path(name), kSource);
     }
+    for (const std::string& name : bad) {
+        Tree(tmp, {name});
+        WriteFile(tmp.Path(name), {0});
+    }
+}
+
+void ExpectMaps(const TempDir& tmp, const Strings& maps)
+{
+    for (const std::string& map : maps)
+        EXPECT_EQ(ReadFile(tmp.Path(map)), kMap) << map;
+}
+
+const SRow kRows[] = {
+    {"a name with a fence and a newline is data, not protocol",
+     [](const TempDir& t) {
+         Tree(t, {"tree/a.tga"}, {"tree/b\x1equarnel-fence 99999999\nz.tga"});
+         return Strings{"-j", "2", "--out-dir", "out", "tree"};
+     },
+     1, {"1 converted, 0 skipped, 1 failed\n"},
+     {"quarnel-convert: 'tree/b\\x1equarnel-fence 99999999\\x0az.tga' is truncated\n"},
+     [](const TempDir& t, const SRun&) { ExpectMaps(t, {"out/a_n.tga"}); }},
+    {"the same beside 1,500 refused sources",
+     [](const TempDir& t) {
+         Tree(t, {"tree/a.tga"}, {"tree/b\x1equarnel-fence 0\nz.tga"});
+         for (int i = 0; i < 1500; ++i)
+             Tree(t, {}, {"tree/b" + std::to_string(i) + ".tga"});
+         return Strings{"-j", "2", "--out-dir", "out", "tree"};
+     },
+     1, {"1 converted, 0 skipped, 1501 failed\n"}, {"'tree/b1499.tga' is truncated\n"}, nullptr},
+    {"twenty destinations an hour ahead",
+     [](const TempDir& t) {
+         Strings args = {"-j", "1"};
+         Tree(t, {"a.tga"});
+         for (int i = 0; i < 20; ++i) {
+             const std::string dst = "d" + std::to_string(i) + ".tga";
+             WriteFile(t.Path(dst), {1});
+             SetModified(t.Path(dst), kNow + std::int64_t{3600} * 1000000000);
+             args.insert(args.end(), {"a.tga", dst});
+         }
+         return args;
+     },
+     0, {"20 converted, 0 skipped, 0 failed\n"}, {},
+     [](const TempDir& t, const SRun& run) {
+         ExpectMaps(t, {"d0.tga", "d19.tga"});
+         EXPECT_LT(run.seconds, 5.0);
+     }},
+    {"--update over a map cut short, a folder in a map's place, and times a second apart to the nanosecond",
+     [](const TempDir& t) {
+         Tree(t, {"tree/a.tga", "tree/b.tga", "tree/c.tga", "tree/d.tga"});
+         MakeFolder(t.Path("out"));
+         MakeFolder(t.Path("out/b_n.tga"));
+         WriteFile(t.Path("out/a_n.tga"), Bytes(kMap.begin(), kMap.begin() + 100));
+         WriteFile(t.Path("out/c_n.tga"), Bytes(kMap.size(), 'o'));
+         WriteFile(t.Path("out/d_n.tga"), Bytes(kMap.size(), 'o'));
+         for (const auto& [name, ns] : std::vector<std::pair<std::string, std::int64_t>>{
+                  {"tree/c.tga", kNow + 700000000}, {"out/c_n.tga", kNow + 200000000},
+                  {"tree/d.tga", kNow + 200000000}, {"out/d_n.tga", kNow + 700000000}})
+             SetModified(t.Path(name), ns);
+         return Strings{"--update", "--out-dir", "out", "tree"};
+     },
+     1, {"2 converted, 1 skipped, 1 failed\n"}, {"Cant open 'out/b_n.tga' for writing"},
+     [](const TempDir& t, const SRun&) {
+         ExpectMaps(t, {"out/a_n.tga", "out/c_n.tga"});
+         EXPECT_EQ(ReadFile(t.Path("out/d_n.tga")), Bytes(kMap.size(), 'o'));
+     }},
+    {"an empty --out-dir and an empty path",
+     [](const TempDir& t) {
+         Tree(t, {"a.tga"});
+         return Strings{"--out-dir", "", "a.tga"};
+     },
+     2, {}, {"--out-dir is an empty path"},
+     [](const TempDir& t, const SRun&) { EXPECT_EQ(FolderNames(t.dir), Strings{"a.tga"}); }},
+    {"links, hard links and a linked folder in OUT are replaced, never followed; kept by a failed job",
+     [](const TempDir& t) {
+         Tree(t, {"tree/a.tga", "tree/b.tga", "tree/c.tga", "tree/sub/d.tga"}, {"tree/e.tga", "tree/f.tga"});
+         MakeFolder(t.Path("else"));
+         MakeFolder(t.Path("else/dir"));
+         MakeFolder(t.Path("out"));
+         WriteFile(t.Path("else/p.txt"), {'k'});
+         symlink("../else/p.txt", t.Path("out/a_n.tga").c_str());
+         symlink("../else/new.txt", t.Path("out/b_n.tga").c_str());
+         link(t.Path("else/p.txt").c_str(), t.Path("out/c_n.tga").c_str());
+         symlink("../else/dir", t.Path("out/sub").c_str());
+         symlink("../else/p.txt", t.Path("out/e_n.tga").c_str());
+         link(t.Path("else/p.txt").c_str(), t.Path("out/f_n.tga").c_str());
+         return Strings{"--out-dir", "out", "tree"};
+     },
+     1, {"4 converted, 0 skipped, 2 failed\n"}, {"'tree/e.tga' is truncated\n", "'tree/f.tga' is truncated\n"},
+     [](const TempDir& t, const SRun&) {
+         EXPECT_EQ(FolderNames(t.Path("out")), (Strings{"a_n.tga", "b_n.tga", "c_n.tga", "e_n.tga", "f_n.tga", "sub"}));
+         char target[32] = {};
+         EXPECT_EQ(readlink(t.Path("out/e_n.tga").c_str(), target, sizeof target - 1), 13);
+         EXPECT_EQ(ReadFile(t.Path("out/f_n.tga")), Bytes{'k'});
+         EXPECT_EQ(FolderNames(t.Path("else")), (Strings{"dir", "p.txt"}));
+         EXPECT_EQ(ReadFile(t.Path("else/p.txt")), Bytes{'k'});
+         EXPECT_EQ(FolderNames(t.Path("else/dir")), Strings{});
+         ExpectMaps(t, {"out/a_n.tga", "out/b_n.tga", "out/c_n.tga", "out/sub/d_n.tga"});
+     }},
+    {"a linked source folder is followed, and a map's stem ends at the last dot",
+     [](const TempDir& t) {
+         Tree(t, {"elsewhere/x.v2.tga", "tree/rock.v2.tga"});
+         symlink("../elsewhere", t.Path("tree/link").c_str());
+         return Strings{"--out-dir", "out", "tree"};
+     },
+     0, {"2 converted, 0 skipped, 0 failed\n"}, {},
+     [](const TempDir& t, const SRun&) { ExpectMaps(t, {"out/link/x.v2_n.tga", "out/rock.v2_n.tga"}); }},
+    {"standard output whose reader has gone",
+     [](const TempDir& t) {
+         Tree(t, {"tree/a.tga", "tree/b.tga", "tree/c.tga", "tree/d.tga"});
+         return Strings{"-j", "2", "--out-dir", "out", "tree"};
+     },
+     3, {}, {},
+     [](const TempDir& t, const SRun&) { ExpectMaps(t, {"out/a_n.tga", "out/b_n.tga", "out/c_n.tga", "out/d_n.tga"}); },
+     EOut::kGone},
+    {"a name that would clear the terminal",
+     [](const TempDir& t) {
+         Tree(t, {}, {"tree/\x1b[2Jx.tga"});
+         return Strings{"--out-dir", "out", "tree"};
+     },
+     1, {"[1/1] tree/\\x1b[2Jx.tga\n"}, {"'tree/\\x1b[2Jx.tga' is truncated\n"},
+     [](const TempDir&, const SRun& run) { EXPECT_EQ(Count(run.out + run.err, "\x1b"), 0u); }},
+    {"a tree 2,100 folders deep",
+     [](const TempDir& t) {
+         Tree(t, {"tree/a.tga"});
+         int fd = open(t.Path("tree").c_str(), O_RDONLY | O_DIRECTORY);
+         for (int depth = 0; depth < 2100; ++depth) {
+             mkdirat(fd, "d", 0777);
+             const int next = openat(fd, "d", O_RDONLY | O_DIRECTORY);
+             close(fd);
+             fd = next;
+         }
+         close(fd);
+         return Strings{"--out-dir", "out", "tree"};
+     },
+     1, {"1 converted, 0 skipped, 1 failed\n"}, {"cannot convert below 'tree/d/d/d/"}, nullptr},
+    {"pairs that depend on each other keep their order: a chain, a conversion in place",
+     [](const TempDir& t) {
+         Tree(t, {"a.tga", "d.tga"});
+         return Strings{"-j", "2", "a.tga", "b.tga", "b.tga", "c.tga", "d.tga", "d.tga", "d.tga", "e.tga"};
+     },
+     0, {"4 converted, 0 skipped, 0 failed\n"}, {},
+     [](const TempDir& t, const SRun&) {
+         for (const char* twice : {"c.tga", "e.tga"})
+             EXPECT_EQ(ReadFile(t.Path(twice)), reference::ConvertFile(kMap, 1.0f)) << twice;
+     }},
+    {"two sources of one new map",
+     [](const TempDir& t) {
+         Tree(t, {"a/rock.tga", "b/rock.tga"});
+         return Strings{"--out-dir", "out", "a/rock.tga", "b/rock.tga"};
+     },
+     2, {}, {"'a/rock.tga' and 'b/rock.tga' would both write 'out/rock_n.tga'"},
+     [](const TempDir& t, const SRun&) { EXPECT_FALSE(FileExists(t.Path("out/rock_n.tga"))); }},
+    {"--files-from standard input, an empty line and a \\r\\n among them",
+     [](const TempDir& t) {
+         Tree(t, {"tree/a.tga", "b.tga"});
+         return Strings{"--files-from", "-", "--out-dir", "out"};
+     },
+     0, {"2 converted, 0 skipped, 0 failed\n"}, {},
+     [](const TempDir& t, const SRun&) { ExpectMaps(t, {"out/a_n.tga", "out/b_n.tga"}); }, EOut::kFile, 0,
+     "tree\n\nb.tga\r\n"},
+};
+
+class Batches : public ::testing::TestWithParam<SRow> {};
+
+TEST_P(Batches, EndAsAWellMadeToolWould)
+{
+    const SRow& row = GetParam();
+    SCOPED_TRACE(row.what);
+    TempDir tmp;
+    Strings args = {QUARNEL_CONVERT};
+    for (const std::string& a : row.make(tmp))
+        args.push_back(a);
+    const SRun run = Launch({args, tmp.dir, row.stdoutIs, row.signal, row.input});
+    EXPECT_EQ(run.status, row.status) << run.out << run.err;
+    for (const std::string& line : row.out)
+        EXPECT_EQ(Count(run.out, line), 1u) << line << " in\n" << run.out;
+    for (const std::string& line : row.err)
+        EXPECT_EQ(Count(run.err, line), 1u) << line << " in\n" << run.err;
+    if (row.check)
+        row.check(tmp, run);
+}
+
+std::string RowName(const ::testing::TestParamInfo<SRow>& info)
+{
+    return "Row" + std::to_string(info.index);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, Batches, ::testing::ValuesIn(kRows), RowName);
+
+// On a terminal the line in place is drawn, drawn shorter and cleared for
+// the summary; the failure goes below it.
+TEST(Console, ProgressLineOnATerminal)
+{
+    TempDir tmp;
+    Tree(tmp, {"a.tga"}, {"bad.tga"});
+    Strings args = {QUARNEL_CONVERT, "-j", "1", "bad.tga", "x.tga"};
+    for (int i = 0; i < 12; ++i)
+        args.insert(args.end(), {"a.tga", "m" + std::to_string(i) + ".tga"});
+    const SRun run = Launch({args, tmp.dir, EOut::kTerminal});
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    EXPECT_EQ(run.out.find("\r[0/13]"), 0u) << run.out;
+    EXPECT_NE(run.out.find("\r[13/13] "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\r12 converted, 0 skipped, 1 failed\r\n"), std::string::npos) << run.out;
+    EXPECT_EQ(Count(run.err, "'bad.tga' is truncated\n"), 1u) << run.err;
+}
+
+// The C interface: a report a job, at most the workers' count at once, one
+// at a time where the memory budget holds one, a cancel from a callback.
+struct SWatch {
+    int most = 0;
+    Strings reports;
+    QuarnelBatch* cancel = nullptr;
+};
+
+TEST(Engine, ReportsEveryJobWithinItsWorkersAndMemory)
+{
+    TempDir tmp;
+    WriteFile(tmp.Path("a.tga"), RandomTga(768, 768, 3));  // long enough for jobs to overlap
+    Tree(tmp, {}, {"bad.tga"});
+    // A budget of one byte holds no job: each runs alone.
+    for (const auto& [workers, memory, most] : {std::tuple{2, 0, 2}, std::tuple{3, 1, 1}}) {
+        SWatch watch;
+        SQuarnelBatchOptions o;
+        QuarnelBatchInitOptions(&o);
+        o.workers = workers;
+        o.memory = static_cast<std::uint64_t>(memory);
+        o.context = &watch;
+        o.onProgress = [](void* w, const SQuarnelBatchCounts* c) {
+            static_cast<SWatch*>(w)->most = std::max(static_cast<SWatch*>(w)->most, c->running);
+        };
+        o.onJob = [](void* w, const SQuarnelJobReport* r) {
+            static_cast<SWatch*>(w)->reports.push_back(std::to_string(r->job) + " " + std::to_string(r->outcome) +
+                                                       (r->messageCount == 1 ? std::string(" ") + r->messages[0] : ""));
+        };
+        QuarnelBatch* batch = QuarnelBatchCreate(&o);
+        for (int i = 0; i < 9; ++i) {
+            QuarnelBatchAdd(batch, tmp.Path(i == 4 ? "bad.tga" : "a.tga").c_str());
+            QuarnelBatchAdd(batch, tmp.Path("m" + std::to_string(i) + ".tga").c_str());
+        }
+        SQuarnelBatchCounts counts = {sizeof counts, 0, 0, 0, 0, 0, 0, 0, 0};
+        EXPECT_EQ(QuarnelBatchRun(batch, &counts), QUARNEL_BATCH_FAILED);
+        QuarnelBatchDestroy(batch);
+        EXPECT_EQ(counts.converted * 10 + counts.failed, 81);
+        EXPECT_LE(watch.most, most) << workers;
+        std::sort(watch.reports.begin(), watch.reports.end());
+        EXPECT_EQ(watch.reports[4], "4 2 " + Quote(tmp.Path("bad.tga")) + " is truncated");
+        EXPECT_EQ(watch.reports.size(), 9u);
+    }
+}
+
+TEST(Engine, CancelStartsNoMoreJobsAndRefusalsSayWhy)
+{
+    TempDir tmp;
+    Tree(tmp, {"a.tga"});
+    SWatch watch;
+    SQuarnelBatchOptions o;
+    QuarnelBatchInitOptions(&o);
+    o.workers = 1;
+    o.context = &watch;
+    o.onJob = [](void* w, const SQuarnelJobReport*) { QuarnelBatchCancel(static_cast<SWatch*>(w)->cancel); };
+    watch.cancel = QuarnelBatchCreate(&o);
+    for (int i = 0; i < 5; ++i) {
+        QuarnelBatchAdd(watch.cancel, tmp.Path("a.tga").c_str());
+        QuarnelBatchAdd(watch.cancel, tmp.Path(std::to_string(i) + ".tga").c_str());
+    }
+    SQuarnelBatchCounts counts = {sizeof counts, 0, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(QuarnelBatchRun(watch.cancel, &counts), QUARNEL_BATCH_CANCELLED);
+    EXPECT_EQ(counts.converted, 1);
+    QuarnelBatchDestroy(watch.cancel);
+    EXPECT_EQ(FolderNames(tmp.dir), (Strings{"0.tga", "a.tga"}));
+
+    o.onJob = nullptr;
+    o.texelsize = 0;
+    QuarnelBatch* refused = QuarnelBatchCreate(&o);
+    EXPECT_EQ(QuarnelBatchRun(refused, &counts), QUARNEL_BATCH_REFUSED);
+    EXPECT_EQ(std::string(QuarnelBatchWhy(refused)).find("'0' is not a texel size"), 0u) << QuarnelBatchWhy(refused);
+    QuarnelBatchDestroy(refused);
+    o.texelsize = 1;
+    for (const auto& [module, why] : {std::pair{"/nowhere/libQuarnel.so", "/nowhere/libQuarnel.so"},
+                                      std::pair{QUARNEL_SILENT_MODULE, "messages do not reach the engine"}}) {
+        o.module = module;
+        QuarnelBatch* noModule = QuarnelBatchCreate(&o);
+        EXPECT_EQ(QuarnelBatchAdd(noModule, "a.tga"), QUARNEL_BATCH_NO_MODULE);
+        EXPECT_NE(std::string(QuarnelBatchWhy(noModule)).find(why), std::string::npos) << QuarnelBatchWhy(noModule);
+        QuarnelBatchDestroy(noModule);
+    }
+}
+
+// A plan handed out, nothing written, and a part of it run by a batch of
+// its own: its reports keep their places. A planned map that would leave
+// OUT, a planned job in the pair form or beside added paths, is refused.
+TEST(Engine, PlannedJobsRunElsewhereWithinOut)
+{
+    TempDir tmp;
+    Tree(tmp, {"tree/a.tga", "tree/sub/b.tga"}, {"tree/bad.tga"});
+    const std::string out = tmp.Path("out");
+    std::vector<std::tuple<int, std::string, std::string>> plan;
+    Strings reports;
+    SQuarnelBatchOptions o;
+    QuarnelBatchInitOptions(&o);
+    o.outDir = out.c_str();
+    o.context = &reports;
+    o.onJob = [](void* r, const SQuarnelJobReport* j) {
+        static_cast<Strings*>(r)->push_back(std::to_string(j->job) + " " + j->dstpath);
+    };
+    QuarnelBatch* planner = QuarnelBatchCreate(&o);
+    QuarnelBatchAdd(planner, tmp.Path("tree").c_str());
+    EXPECT_EQ(QuarnelBatchPlan(planner, [](void* p, const SQuarnelPlannedJob* j) {
+        static_cast<decltype(plan)*>(p)->emplace_back(j->job, j->srcpath, j->dstpath);
+    }, &plan), QUARNEL_BATCH_DONE);
+    EXPECT_EQ(QuarnelBatchAdd(planner, "x.tga"), QUARNEL_BATCH_REFUSED);
+    QuarnelBatchDestroy(planner);
+    ASSERT_EQ(plan.size(), 3u);
+    EXPECT_EQ(std::get<2>(plan[2]), out + "/sub/b_n.tga");
+    EXPECT_EQ(FolderNames(tmp.dir), (Strings{"tree"}));
+    // A batch of the planned job at place, after the path added, if any; why it was refused.
+    const auto add = [&](const char* outDir, int place, const std::string& dst, const char* path = nullptr) {
+        o.outDir = outDir;
+        QuarnelBatch* batch = QuarnelBatchCreate(&o);
+        if (path != nullptr)
+            QuarnelBatchAdd(batch, path);
+        const SQuarnelPlannedJob job = {sizeof job, place, std::get<1>(plan[place]).c_str(), dst.c_str(), ""};
+        if (QuarnelBatchAddJob(batch, &job) == QUARNEL_BATCH_DONE) {
+            EXPECT_EQ(QuarnelBatchRun(batch, nullptr), QUARNEL_BATCH_DONE);
+        }
+        const std::string why = QuarnelBatchWhy(batch);
+        QuarnelBatchDestroy(batch);
+        return why;
+    };
+    EXPECT_EQ(add(out.c_str(), 2, std::get<2>(plan[2])), "");
+    EXPECT_EQ(reports, (Strings{"2 " + out + "/sub/b_n.tga"}));
+    ExpectMaps(tmp, {"out/sub/b_n.tga"});
+    const struct {
+        const char* outDir;
+        std::string dst;
+        const char* path;
+        const char* why;
+    } refused[] = {{out.c_str(), out + "/../a_n.tga", nullptr, "is not below"},
+                   {out.c_str(), out + "/sub/./a_n.tga", nullptr, "is not below"},
+                   {out.c_str(), tmp.Path("elsewhere/sub/a_n.tga"), nullptr, "is not below"},
+                   {out.c_str(), out + "/sub/", nullptr, "is not below"},
+                   {nullptr, "b.tga", nullptr, "out-dir form"},
+                   {out.c_str(), std::get<2>(plan[0]), std::get<1>(plan[0]).c_str(), "not both"}};
+    for (const auto& r : refused)
+        EXPECT_NE(add(r.outDir, 0, r.dst, r.path).find(r.why), std::string::npos) << r.dst;
+}
+
+// What is each binding's own, the same for both: its parsing and its exit
+// statuses. The Python one only where the modules are not sanitized.
+class Bindings : public ::testing::TestWithParam<bool> {
+protected:
     void SetUp() override
     {
         if (GetParam() && std::string(QUARNEL_PYTHON).empty())
-            GTEST_SKIP() << "no Python host in this build";
+            GTEST_SKIP() << "no Python in this build";
+    }
+    Strings Host(const Strings& args) const
+    {
+        Strings command = {QUARNEL_CONVERT};
+        if (GetParam())
+            command = {"/usr/bin/env", "PYTHONPATH=" QUARNEL_PYTHON_PATH, QUARNEL_PYTHON, "-m", "quarnel"};
+        command.insert(command.end(), args.begin(), args.end());
+        return command;
     }
     TempDir tmp;
 };
 
-// A tree of good and bad files in nested folders, under two threads: each
-// good file converted once and byte-equal to the reference, each bad one
-// named once, the tree mirrored; then --update converts only what changed.
-TEST_P(Hosts, ConvertTreeUnderTwoThreads)
+TEST_P(Bindings, ParseOptionsAndExitAsTheToolsDo)
 {
-    const std::string tree = tmp.Path("tree/"), out = tmp.Path("out/");
-    for (const char* folder : {"tree", "tree/sub", "tree/sub/deeper", "out"})
-        mkdir(tmp.Path(folder).c_str(), 0777);
-    STgaFields rle, deep;
-    rle.imgtype = 10;
-    deep.pixsize = 32;
-    deep.width = deep.height = 4;
-    Bytes cut = RandomTga(9, 9, 5);
-    cut.resize(30);
-    const std::map<std::string, Bytes> good = {{"a.tga", RandomTga(33, 17, 1)},
-                                               {"sub/b.TGA", RandomTga(6, 5, 2)},
-                                               {"sub/deeper/c.tga", RandomTga(17, 3, 3)}};
-    for (const auto& [name, bytes] : good)
-        WriteFile(tree + name, bytes);
-    WriteFile(tree + "bad32.tga", TgaFile(deep, {}, RandomPixels(4, 4, 4)));
-    WriteFile(tree + "sub/rle.tga", TgaFile(rle, {}, {}));
-    WriteFile(tree + "sub/deeper/short.tga", cut);
-    WriteFile(tree + "sub/notes.txt", {1});
-    WriteFile(tree + "sub/x_n.tga", RandomTga(2, 2, 6));  // an earlier output: left alone
-    symlink("nowhere.tga", (tree + "unreadable.tga").c_str());
-    symlink("..", (tree + "sub/loop").c_str());
-    // An older map of the refused 32-bit source, of the very size a
-    // conversion would write: it must stay, and count as not written.
-    const Bytes older(18 + 3 * 16, 'o');
-    WriteFile(out + "bad32_n.tga", older);
-    SetModified(out + "bad32_n.tga", 1000000000);
-
-    SRun run = RunHost(Host({"-j", "2", "--texel-size", "0.5", "--out-dir", out, tree}));
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.out.find("3 converted, 0 skipped, 4 failed\n"), std::string::npos) << run.out;
-    EXPECT_EQ(Count(run.err, "\n"), 4u) << run.err;
-    for (const char* bad : {"bad32.tga'", "rle.tga'", "short.tga'", "unreadable.tga'"})
-        EXPECT_EQ(Count(run.err, bad), 1u) << bad << " in " << run.err;
-    for (const auto& [name, bytes] : good)
-        EXPECT_EQ(ReadFile(out + name.substr(0, name.size() - 4) + "_n.tga"), reference::ConvertFile(bytes, 0.5f))
-            << name;
-    EXPECT_EQ(ReadFile(out + "bad32_n.tga"), older);
-    std::map<std::string, std::int64_t> first;
-    ListTree(out, "", first);
-    const std::vector<std::string> names = {"a_n.tga", "bad32_n.tga", "sub/b_n.tga", "sub/deeper/c_n.tga"};
-    EXPECT_EQ(first.size(), names.size());
-    for (const auto& name : names)
-        EXPECT_EQ(first.count(name), 1u) << name;
-
-    run = RunHost(Host({"--update", "-j", "2", "--out-dir", out, tree}));
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.out.find("0 converted, 3 skipped, 4 failed\n"), std::string::npos) << run.out;
-    SetModified(tree + "sub/b.TGA", ModifiedAt(out + "sub/b_n.tga") / 1000000000 + 2);
-    run = RunHost(Host({"--update", "--jobs", "2", "--out-dir", out, tree}));
-    EXPECT_NE(run.out.find("1 converted, 2 skipped, 4 failed\n"), std::string::npos) << run.status << run.out << run.err;
-    std::map<std::string, std::int64_t> third;
-    ListTree(out, "", third);
-    for (const auto& [name, time] : first)
-        EXPECT_EQ(third[name] != time, name == "sub/b_n.tga") << name;
-}
-
-// The pair form fails as the --out-dir form does; a path of 511 bytes fits a
-// record and one of 512 does not; two sources of one name are refused before
-// anything is written.
-TEST_P(Hosts, PairsPathsAndCollisions)
-{
-    const Bytes source = RandomTga(5, 4, 7);
-    WriteFile(tmp.Path("rock.tga"), source);
-    WriteFile(tmp.Path("bad.tga"), {0});
-    std::string longDst = tmp.dir + "/";
-    while (511 - longDst.size() > 150) {
-        longDst += std::string(100, 'd') + "/";
-        mkdir(longDst.c_str(), 0777);
+    Tree(tmp, {"a.tga"});
+    const struct {
+        Strings args;
+        int status;
+        std::string said;  // on standard output for status 0, else on standard error
+    } cases[] = {
+        {{"--help"}, 0, "--files-from FILE"},
+        {{"-j", "abc", "a.tga", "x.tga"}, 2, "'abc' is not a number of workers: a whole number from 1 to 4096"},
+        {{"-j", "0", "a.tga", "x.tga"}, 2, "'0' is not a number of workers"},
+        {{"-j2", "a.tga", "x.tga"}, 0, "1 converted"},
+        {{"--jobs=2", "--texel-size=2", "a.tga", "x.tga"}, 0, "1 converted"},
+        {{"--texel-size", "abc", "a.tga", "x.tga"}, 2, "'abc' is not a texel size"},
+        {{"--texel-size", "nan", "a.tga", "x.tga"}, 2, "'nan' is not a texel size"},
+        {{"--texel-size=-inf", "a.tga", "x.tga"}, 2, "'-inf' is not a texel size"},
+        {{"--texel-size", "0", "a.tga", "x.tga"}, 2, "'0' is not a texel size"},
+        {{"--texel-size", "1e40", "a.tga", "x.tga"}, 2, "'1e40' is not a texel size"},
+        {{"a.tga", "x.tga", "--texel-size"}, 2, "--texel-size"},
+        {{"--memory", "0", "a.tga", "x.tga"}, 2, "'0' is not a memory budget"},
+        {{"--update=1", "a.tga", "x.tga"}, 2, "--update"},
+        {{"", "x.tga"}, 2, "an empty path names no file"},
+        {{"a.tga"}, 2, "'a.tga' has no DST"},
+        {{"--module", "/nope.so", "a.tga", "x.tga"}, 1, "cannot load the module: /nope.so"},
+    };
+    for (const auto& c : cases) {
+        const SRun run = Launch({Host(c.args), tmp.dir});
+        EXPECT_EQ(run.status, c.status) << c.args[0] << "\n" << run.out << run.err;
+        EXPECT_NE((c.status == 0 ? run.out : run.err).find(c.said), std::string::npos) << c.said << "\n"
+                                                                                     << run.out << run.err;
     }
-    longDst += std::string(511 - longDst.size() - 4, 'f') + ".tga";
-    ASSERT_EQ(longDst.size(), 511u);
-
-    SRun run = RunHost(Host({tmp.Path("rock.tga"), longDst, tmp.Path("bad.tga"), tmp.Path("bad_n.tga")}));
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.out.find("1 converted, 0 skipped, 1 failed\n"), std::string::npos) << run.out;
-    EXPECT_EQ(ReadFile(longDst), reference::ConvertFile(source, 1.0f));
-    run = RunHost(Host({tmp.Path("rock.tga"), longDst + "x"}));
-    EXPECT_EQ(run.status, 2);
-    EXPECT_FALSE(FileExists(longDst + "x"));
-
-    mkdir(tmp.Path("a").c_str(), 0777);
-    mkdir(tmp.Path("b").c_str(), 0777);
-    WriteFile(tmp.Path("a/rock.tga"), source);
-    WriteFile(tmp.Path("b/rock.tga"), RandomTga(5, 4, 8));
-    WriteFile(tmp.Path("rock_n.tga"), {1, 2, 3});
-    run = RunHost(Host({"--out-dir", tmp.dir, tmp.Path("a/rock.tga"), tmp.Path("b/rock.tga")}));
-    EXPECT_EQ(run.status, 2);
-    EXPECT_NE(run.err.find("would both write"), std::string::npos) << run.err;
-    EXPECT_EQ(ReadFile(tmp.Path("rock_n.tga")), (Bytes{1, 2, 3}));
+    EXPECT_EQ(ReadFile(tmp.Path("x.tga")), reference::ConvertFile(kSource, 2.0f));
 }
 
-INSTANTIATE_TEST_SUITE_P(ToolAndPython, Hosts, ::testing::Values(false, true),
+// A closed standard output ends neither the batch nor the exit status'
+// word on it; where no thread can be started the batch runs all the same.
+TEST_P(Bindings, SurviveAClosedOutputAndNoThreads)
+{
+    Tree(tmp, {"tree/a.tga", "tree/b.tga"});
+    SRun run = Launch({Host({"--out-dir", "out", "tree"}), tmp.dir, EOut::kClosed});
+    EXPECT_EQ(run.status, 3) << run.err;
+    EXPECT_EQ(run.err, "");
+    run = Launch({Host({"-j", "20", "--out-dir", "out2", "tree"}), tmp.dir, EOut::kFile, 0, "", true});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    ExpectMaps(tmp, {"out/a_n.tga", "out/b_n.tga", "out2/a_n.tga", "out2/b_n.tga"});
+}
+
+// SIGINT and SIGTERM mid-batch: no new job, the running ones finish whole,
+// no temporary file is left, one line says so.
+TEST_P(Bindings, InterruptsLetTheRunningJobsFinish)
+{
+    WriteFile(tmp.Path("big.tga"), RandomTga(1024, 1024, 9));
+    const Bytes map = reference::ConvertFile(ReadFile(tmp.Path("big.tga")), 1.0f);
+    Strings args = {"-j", "2"};
+    for (int i = 0; i < 24; ++i)
+        args.insert(args.end(), {"big.tga", "m" + std::to_string(i) + ".tga"});
+    // A signal ignored from the start (nohup, a background job) stays ignored.
+    for (const int signal : {SIGINT, SIGTERM, -SIGINT}) {
+        const SRun run = Launch({Host(args), tmp.dir, EOut::kFile, signal});
+        const Strings names = FolderNames(tmp.dir);
+        if (signal < 0) {
+            EXPECT_EQ(run.status, 0) << run.err;
+            EXPECT_EQ(names.size(), 25u);
+            continue;
+        }
+        EXPECT_EQ(run.status, 128 + signal) << run.err;
+        EXPECT_LT(names.size(), 25u) << "every job ran: the interrupt came too late";
+        for (const std::string& name : names)
+            EXPECT_TRUE(name == "big.tga" || ReadFile(tmp.Path(name)) == map) << name;
+        EXPECT_EQ(Count(run.err, "\n"), 1u) << run.err;
+        EXPECT_EQ(run.err.find((GetParam() ? "quarnel" : "quarnel-convert") + std::string(": interrupted: ")), 0u)
+            << run.err;
+        for (const std::string& name : names)
+            if (name != "big.tga")
+                unlink(tmp.Path(name).c_str());
+    }
+}
+
+// A real tree of good and refused files: the same maps, lines and summary.
+TEST_P(Bindings, PrintATreeAlike)
+{
+    Tree(tmp, {"tree/a.tga", "tree/sub/b.TGA"}, {"tree/bad.tga", "tree/sub/deeper/c.tga"});
+    const SRun run = Launch({Host({"-j", "2", "--out-dir", "out", "tree"}), tmp.dir});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "[1/4] tree/a.tga\n[2/4] tree/bad.tga\n[3/4] tree/sub/b.TGA\n[4/4] tree/sub/deeper/c.tga\n"
+                       "2 converted, 0 skipped, 2 failed\n");
+    const std::string name = GetParam() ? "quarnel" : "quarnel-convert";
+    EXPECT_EQ(Count(run.err, name + ": 'tree/bad.tga' is truncated\n"), 1u) << run.err;
+    EXPECT_EQ(Count(run.err, name + ": 'tree/sub/deeper/c.tga' is truncated\n"), 1u) << run.err;
+    EXPECT_EQ(Count(run.err, "\n"), 2u) << run.err;
+    ExpectMaps(tmp, {"out/a_n.tga", "out/sub/b_n.tga"});
+}
+
+INSTANTIATE_TEST_SUITE_P(ToolAndPython, Bindings, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "Python" : "Tool"; });
+
+// The Python API: results as data, misuse as exceptions, progress on the
+// calling thread (an exception there cancels the batch), two batches at once
+// on two threads, and a child process started meanwhile that outlives them.
+TEST(PythonApi, ResultsErrorsProgressAndBatchesAtOnce)
+{
+    if (std::string(QUARNEL_PYTHON).empty())
+        GTEST_SKIP() << "no Python in this build";
+    TempDir tmp;
+    Tree(tmp, {"tree/a.tga", "tree/sub/b.tga"}, {"tree/bad.tga"});
+    WriteFile(tmp.Path("big.tga"), RandomTga(1024, 1024, 9));
+    const std::string script = R"(
+import glob, subprocess, threading, time, quarnel
+seen = []
+s = quarnel.convert_tree("tree", "out", jobs=2, progress=lambda p: seen.append(
+    (p.done, p.jobs, threading.current_thread() is threading.main_thread())))
+print(s.converted, s.skipped, s.failed, [(r.destination, r.outcome, r.messages) for r in s.results])
+print(seen[-1], all(m for _, _, m in seen), [d for d, _, _ in seen] == sorted({d for d, _, _ in seen}))
+p = quarnel.convert_pairs([("tree/a.tga", "x.tga")], update=True, texel_size=2.0)
+print(p.converted, p.skipped, p.failures)
+print(quarnel.create_bump_maps([("x.tga", "y.tga"), ("y.tga", "z.tga")]).converted)
+for bad in ({"jobs": 0}, {"texel_size": 1e40}, {"texel_size": float("nan")}, {"memory": "1Q"}):
+    try:
+        quarnel.convert_pairs([("tree/a.tga", "w.tga")], **bad)
+    except ValueError as error:
+        print("ValueError", str(error).split(":")[0])
+for bad in ({"module": "/nope.so"}, {"out_dir": "tree/a.tga/out"}):
+    try:
+        quarnel.convert_tree("tree", **{"out_dir": "w", **bad})
+    except OSError as error:
+        print("OSError", bad.popitem()[1] in str(error))
+def stop(progress):
+    raise RuntimeError("stop")
+try:
+    quarnel.convert_pairs([("big.tga", f"m{i}.tga") for i in range(24)], jobs=1, progress=stop)
+except RuntimeError:
+    print("RuntimeError", len(glob.glob("m*.tga")) < 24)
+start, sums = time.monotonic(), []
+threads = [threading.Thread(target=lambda i=i: sums.append(quarnel.convert_tree("tree", f"t{i}", jobs=2)))
+           for i in range(4)]
+threading.Thread(target=lambda: subprocess.Popen(["sleep", "8"])).start()
+for t in threads: t.start()
+for t in threads: t.join()
+print(sorted((s.converted, s.failed, [r.messages for r in s.results]) for s in sums)[0], time.monotonic() - start < 4)
+)";
+    const SRun run = Launch({{"/usr/bin/env", "PYTHONPATH=" QUARNEL_PYTHON_PATH, QUARNEL_PYTHON, "-c", script}, tmp.dir});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "2 0 1 [('out/a_n.tga', 'converted', ()), ('out/bad_n.tga', 'failed', "
+              "(\"'tree/bad.tga' is truncated\",)), ('out/sub/b_n.tga', 'converted', ())]\n"
+              "(3, 3, True) True True\n1 0 ()\n2\nValueError --jobs\nValueError --texel-size\nValueError --texel-size\n"
+              "ValueError --memory\nOSError True\nOSError True\nRuntimeError True\n"
+              "(2, 1, [(), (\"'tree/bad.tga' is truncated\",), ()]) True\n")
+        << run.err;
+    // Each failure logged once, Python's last resort printing it.
+    EXPECT_EQ(Count(run.err, "'tree/bad.tga' is truncated\n"), 5u) << run.err;
+    EXPECT_EQ(ReadFile(tmp.Path("z.tga")),
+              reference::ConvertFile(reference::ConvertFile(reference::ConvertFile(kSource, 2.0f), 1.0f), 1.0f));
+}
 
 }  // namespace

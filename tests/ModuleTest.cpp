@@ -2,12 +2,32 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
+#include <pthread.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "TestSupport.h"
 #include "reference/ReferenceConvert.h"
+
+// The host's MessageBoxA, which the module finds in this executable: each
+// call recorded, and shown as the module shows a message by itself.
+struct SBoxCall {
+    const void* owner;
+    std::string caption;
+    unsigned type;
+    pthread_t thread;
+};
+static std::vector<SBoxCall> g_boxes;
+
+extern "C" __attribute__((visibility("default"))) int MessageBoxA(void* owner, const char* text, const char* caption,
+                                                                  unsigned type)
+{
+    g_boxes.push_back({owner, caption, type, pthread_self()});
+    std::fprintf(stderr, "%s: %s\n", caption, text);
+    return 1;
+}
 
 namespace {
 
@@ -30,6 +50,12 @@ TEST(Module, LoadsAndConvertsThroughItsDecoratedExport)
     EXPECT_EQ(RunJobs({Job(src, dst, 1.5f), Job(tmp.Path("missing.tga"), dst)}, createBumpMaps),
               Strings{"Cant open " + Quote(tmp.Path("missing.tga")) + " for reading"});
     EXPECT_EQ(ReadFile(dst), reference::ConvertFile(source, 1.5f));
+    // Shown through the host's MessageBoxA, on the calling thread, as on Windows.
+    ASSERT_EQ(g_boxes.size(), 1u);
+    EXPECT_EQ(g_boxes[0].owner, nullptr);
+    EXPECT_EQ(g_boxes[0].caption, "!!! Error !!!");
+    EXPECT_EQ(g_boxes[0].type, 0u);  // MB_OK
+    EXPECT_TRUE(pthread_equal(g_boxes[0].thread, pthread_self()));
     dlclose(module);
 }
 

@@ -1,139 +1,226 @@
-// Example host: loads the Quarnel module at run time, as a real host does.
+// quarnel-convert: the batch engine's command line. Every rule of a batch is
+// the engine's (include/QuarnelBatch.h); this file reads the options, hands
+// them over, and turns the outcome into an exit status.
 //
 //   quarnel-convert [OPTIONS] --out-dir DIR SRC ...
-//       DIR/<name>_n.tga for each SRC file, DIR/<relative path>/<name>_n.tga
-//       for each .tga under each SRC folder
 //   quarnel-convert [OPTIONS] SRC DST [SRC DST ...]
-//   quarnel-convert [--texel-size S]
-//       converts the bundled sample height map (texel size 1/16 unless given)
-//   quarnel-convert --version
-//
-// OPTIONS: --module PATH, --texel-size S, -j/--jobs N, --update, --quiet.
-// Each record gets a call of its own on one of N threads (by default one per
-// processor this process may use); the run ends with "N converted, K skipped,
-// M failed" and exits 1 when any job failed, 2 when nothing was run.
-#include <cerrno>
+//   quarnel-convert [--texel-size S]        converts the bundled sample
+//   quarnel-convert --help | --version
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
-#include "Batch.h"
-#include "ConvertJobs.h"
-#include "HostPlatform.h"
+#include "Interrupt.h"
+#include "QuarnelBatch.h"
 
 namespace {
 
-constexpr float kSampleTexelSize = 0.0625f;
+constexpr const char* kProgram = "quarnel-convert";
+// The sample's slopes rise over tens of pixels; at 1.0 they would look flat.
+constexpr const char* kSampleTexelSize = "0.0625";
 
-int Usage()
+enum EFlag { kOutDir, kTexelSize, kJobs, kMemory, kUpdate, kFilesFrom, kModule, kQuiet, kHelp, kVersion };
+
+struct SFlag {
+    const char* name;
+    const char* alias;  // a short or long form, or null
+    EFlag id;
+    const char* value;  // what the value is, for messages; null for a switch
+};
+
+const SFlag kFlags[] = {
+    {"--out-dir", nullptr, kOutDir, "DIR"},     {"--texel-size", nullptr, kTexelSize, "S"},
+    {"--jobs", "-j", kJobs, "N"},               {"--memory", nullptr, kMemory, "SIZE"},
+    {"--update", nullptr, kUpdate, nullptr},    {"--files-from", nullptr, kFilesFrom, "FILE"},
+    {"--module", nullptr, kModule, "PATH"},     {"--quiet", "-q", kQuiet, nullptr},
+    {"--help", "-h", kHelp, nullptr},           {"--version", nullptr, kVersion, nullptr},
+};
+
+struct SCommand {
+    SQuarnelBatchOptions options;
+    std::string outDir, module;
+    bool outDirGiven = false, moduleGiven = false, texelSizeGiven = false, quiet = false;
+    std::vector<std::string> paths, lists;  // the lists' paths come after the others
+};
+
+void Usage(std::FILE* out)
 {
-    std::fprintf(stderr,
-                 "usage: quarnel-convert [OPTIONS] --out-dir DIR SRC ...    (SRC a file or a folder)\n"
-                 "       quarnel-convert [OPTIONS] SRC DST [SRC DST ...]\n"
-                 "       quarnel-convert [--texel-size S]   (converts the bundled sample)\n"
-                 "       quarnel-convert --version\n"
-                 "options: --module PATH  --texel-size S  -j, --jobs N  --update  -q, --quiet\n");
-    return 2;
+    std::fputs("usage: quarnel-convert [OPTIONS] --out-dir DIR SRC ...   (SRC: files and folders)\n"
+               "       quarnel-convert [OPTIONS] SRC DST [SRC DST ...]\n"
+               "       quarnel-convert [--texel-size S]                 (converts the bundled sample)\n"
+               "options:\n"
+               "  --out-dir DIR      DIR/<name>_n.tga for each SRC file, DIR/<path>/<name>_n.tga below a folder\n"
+               "  --texel-size S     distance between neighbouring samples: finite, not 0 (default 1)\n"
+               "  -j, --jobs N       worker threads, 1 to 4096 (default: one per processor)\n"
+               "  --update           skip a map of the size its source implies that is not older than it\n"
+               "  --memory SIZE      bytes the running jobs may take, or K, M, G, T (default: half of memory)\n"
+               "  --files-from FILE  more paths, one a line ('-': standard input)\n"
+               "  --module PATH      the Quarnel module (default: beside the engine)\n"
+               "  -q, --quiet        failures only\n"
+               "  -h, --help         this text\n"
+               "  --version          the version\n"
+               "exit status: 0 all converted or skipped, 1 a job failed, 2 a usage error,\n"
+               "             3 the report could not be written, 130 or 143 interrupted\n",
+               out);
 }
 
-bool ParseJobs(const char* text, int& jobs)
+int UsageError(const std::string& what)
 {
-    char* end = nullptr;
-    errno = 0;
-    const long n = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || errno == ERANGE || n < 1 || n > 4096)
-        return false;
-    jobs = static_cast<int>(n);
-    return true;
+    std::fprintf(stderr, "%s: %s\nTry '%s --help' for more.\n", kProgram, what.c_str(), kProgram);
+    return QUARNEL_BATCH_REFUSED;
+}
+
+const SFlag* FindFlag(const std::string& name)
+{
+    for (const SFlag& flag : kFlags)
+        if (name == flag.name || (flag.alias != nullptr && name == flag.alias))
+            return &flag;
+    return nullptr;
+}
+
+// A value a number rule of the engine's decides.
+int ReadNumber(SCommand& c, int value, const std::string& name, const std::string& text)
+{
+    char why[256];
+    if (QuarnelBatchReadValue(&c.options, value, text.c_str(), why, sizeof why) != QUARNEL_BATCH_DONE)
+        return UsageError(name + ": " + why);
+    return -1;
+}
+
+// Fills the command from the arguments: -1 to go on, or the exit status.
+// Values follow their option as the next argument or after "=" (-j2 too).
+int ReadFlags(int argc, char** argv, SCommand& c)
+{
+    bool optionsEnd = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (optionsEnd || arg.size() < 2 || arg[0] != '-') {
+            c.paths.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnd = true;
+            continue;
+        }
+        std::string name = arg, value;
+        bool inline_ = false;
+        const std::size_t equals = arg.find('=');
+        if (arg[1] == '-' && equals != std::string::npos) {
+            name = arg.substr(0, equals);
+            value = arg.substr(equals + 1);
+            inline_ = true;
+        } else if (arg[1] != '-' && arg.size() > 2) {
+            name = arg.substr(0, 2);
+            value = arg.substr(2);
+            inline_ = true;
+        }
+        const SFlag* flag = FindFlag(name);
+        if (flag == nullptr)
+            return UsageError("unknown option '" + arg + "'");
+        if (flag->value == nullptr && inline_)
+            return UsageError(name + " takes no value");
+        if (flag->value != nullptr && !inline_) {
+            if (i + 1 == argc)
+                return UsageError(name + " needs a value: " + name + " " + flag->value);
+            value = argv[++i];
+        }
+        int status = -1;
+        switch (flag->id) {
+        case kOutDir:
+            c.outDir = value;
+            c.outDirGiven = true;
+            break;
+        case kTexelSize:
+            status = ReadNumber(c, QUARNEL_VALUE_TEXEL_SIZE, name, value);
+            c.texelSizeGiven = true;
+            break;
+        case kJobs:
+            status = ReadNumber(c, QUARNEL_VALUE_WORKERS, name, value);
+            break;
+        case kMemory:
+            status = ReadNumber(c, QUARNEL_VALUE_MEMORY, name, value);
+            break;
+        case kUpdate:
+            c.options.update = 1;
+            break;
+        case kFilesFrom:
+            c.lists.push_back(value);
+            break;
+        case kModule:
+            c.module = value;
+            c.moduleGiven = true;
+            break;
+        case kQuiet:
+            c.quiet = true;
+            break;
+        case kHelp:
+            Usage(stdout);
+            return 0;
+        case kVersion:
+            std::printf("%s %s\n", kProgram, QUARNEL_VERSION);
+            return 0;
+        }
+        if (status >= 0)
+            return status;
+    }
+    if (c.outDirGiven && c.paths.empty() && c.lists.empty())
+        return UsageError("--out-dir needs a SRC: a file or a folder");
+    return -1;
+}
+
+int ExitStatus(int status)
+{
+    // The engine's statuses are the tool's, but that a module that does not
+    // load fails the run.
+    return status == QUARNEL_BATCH_NO_MODULE ? QUARNEL_BATCH_FAILED : status;
+}
+
+int RealMain(int argc, char** argv)
+{
+    SCommand c;
+    QuarnelBatchInitOptions(&c.options);
+    const int flags = ReadFlags(argc, argv, c);
+    if (flags >= 0)
+        return flags;
+    const bool sample = !c.outDirGiven && c.paths.empty() && c.lists.empty();
+    if (sample) {
+        c.paths = {QUARNEL_SAMPLE_SOURCE, QUARNEL_SAMPLE_DESTINATION};
+        if (!c.texelSizeGiven)
+            QuarnelBatchReadValue(&c.options, QUARNEL_VALUE_TEXEL_SIZE, kSampleTexelSize, nullptr, 0);
+    }
+    c.options.console = c.quiet ? QUARNEL_CONSOLE_QUIET : QUARNEL_CONSOLE_AUTO;
+    c.options.program = kProgram;
+    c.options.outDir = c.outDirGiven ? c.outDir.c_str() : nullptr;
+    c.options.module = c.moduleGiven ? c.module.c_str() : nullptr;
+
+    QuarnelBatch* batch = QuarnelBatchCreate(&c.options);
+    if (batch == nullptr) {
+        std::fprintf(stderr, "%s: out of memory\n", kProgram);
+        return QUARNEL_BATCH_FAILED;
+    }
+    int status = QUARNEL_BATCH_DONE;
+    for (std::size_t i = 0; i < c.paths.size() + c.lists.size() && status == QUARNEL_BATCH_DONE; ++i)
+        status = i < c.paths.size() ? QuarnelBatchAdd(batch, c.paths[i].c_str())
+                                    : QuarnelBatchAddList(batch, c.lists[i - c.paths.size()].c_str());
+    SQuarnelBatchCounts counts = {sizeof counts, 0, 0, 0, 0, 0, 0, 0, 0};
+    if (status == QUARNEL_BATCH_DONE) {
+        CancelOnInterrupt(batch);
+        status = QuarnelBatchRun(batch, &counts);
+        CancelOnInterrupt(nullptr);
+    }
+    QuarnelBatchDestroy(batch);
+    if (status == QUARNEL_BATCH_CANCELLED)
+        return InterruptStatus();
+    if (sample && counts.converted == 1)
+        std::printf("normal map of %s (texel size %g) written to %s\n", QUARNEL_SAMPLE_SOURCE, c.options.texelsize,
+                    QUARNEL_SAMPLE_DESTINATION);
+    return ExitStatus(status);
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    const char* module = kModuleName;
-    const char* outDir = nullptr;
-    float texelsize = 1.0f;
-    bool texelsizeGiven = false;
-    SBatchOptions options = {AvailableProcessors(), false, false, EProgress::kLines, 0};
-    bool quiet = false;
-    std::vector<const char*> paths;
-    bool optionsEnd = false;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (optionsEnd || arg[0] != '-' || arg[1] == '\0') {
-            paths.push_back(arg);
-        } else if (std::strcmp(arg, "--") == 0) {
-            optionsEnd = true;
-        } else if (std::strcmp(arg, "--version") == 0) {
-            std::printf("quarnel-convert %s\n", QUARNEL_VERSION);
-            return 0;
-        } else if (std::strcmp(arg, "--module") == 0 && hasValue) {
-            module = argv[++i];
-        } else if (std::strcmp(arg, "--out-dir") == 0 && hasValue) {
-            outDir = argv[++i];
-        } else if (std::strcmp(arg, "--texel-size") == 0 && hasValue) {
-            char* end = nullptr;
-            errno = 0;
-            texelsize = std::strtof(argv[++i], &end);
-            texelsizeGiven = true;
-            if (end == argv[i] || *end != '\0' || errno == ERANGE)
-                return Usage();
-        } else if ((std::strcmp(arg, "-j") == 0 || std::strcmp(arg, "--jobs") == 0) && hasValue) {
-            if (!ParseJobs(argv[++i], options.threads))
-                return Usage();
-        } else if (std::strncmp(arg, "-j", 2) == 0 && arg[2] != '\0') {
-            if (!ParseJobs(arg + 2, options.threads))
-                return Usage();
-        } else if (std::strcmp(arg, "--update") == 0) {
-            options.update = true;
-        } else if (std::strcmp(arg, "--quiet") == 0 || std::strcmp(arg, "-q") == 0) {
-            quiet = true;
-        } else {
-            return Usage();
-        }
-    }
-
-    std::vector<SCreateBumpMap> jobs;
-    const bool sample = outDir == nullptr && paths.empty();
-    if (outDir != nullptr) {
-        if (paths.empty())
-            return Usage();
-        if (!MakeDirJobs(outDir, paths, texelsize, jobs, options.failedBefore))
-            return 2;
-        options.makeFolders = true;
-        if (!MakeFoldersFor((std::string(outDir) + "/").c_str())) {
-            std::fprintf(stderr, "quarnel-convert: cannot make the folder %s\n", outDir);
-            return 1;
-        }
-    } else {
-        if (sample) {
-            paths.push_back(QUARNEL_SAMPLE_SOURCE);
-            paths.push_back(QUARNEL_SAMPLE_DESTINATION);
-            // The sample's slopes rise over tens of pixels; at 1.0 they would look flat.
-            if (!texelsizeGiven)
-                texelsize = kSampleTexelSize;
-        }
-        if (paths.size() % 2 != 0)
-            return Usage();
-        if (!MakePairJobs(paths, texelsize, jobs))
-            return 2;
-        // One call after another in the order given, as a single call would.
-        std::string why;
-        if (!IndependentJobs(jobs, why))
-            options.threads = 1;
-    }
-
-    const CreateBumpMapsFn createBumpMaps = LoadCreateBumpMaps(module);
-    if (createBumpMaps == nullptr)
-        return 1;
-    options.progress = quiet ? EProgress::kQuiet : IsTerminal(stdout) ? EProgress::kTerminal : EProgress::kLines;
-    const SBatchCounts counts = RunBatch(createBumpMaps, jobs, options);
-    if (sample && counts.converted == 1)
-        std::printf("normal map of %s (texel size %g) written to %s\n", paths[0], static_cast<double>(texelsize),
-                    paths[1]);
-    return counts.failed != 0 ? 1 : 0;
+    IgnoreBrokenPipe();
+    return RealMain(argc, argv);
 }

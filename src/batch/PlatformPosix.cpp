@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ctime>
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
@@ -14,8 +15,15 @@
 
 void ShowErrorMessage(const char* text, const char* caption)
 {
-    // No message box here: one line on standard error, flushed so the user has
-    // it before the batch goes on.
+    // A host that takes the messages itself defines MessageBoxA as Windows
+    // has it; looked up at each report, so the library keeps nothing.
+    using MessageBoxFn = int (*)(void* owner, const char* text, const char* caption, unsigned type);
+    if (const auto messageBox = reinterpret_cast<MessageBoxFn>(dlsym(RTLD_DEFAULT, "MessageBoxA"))) {
+        messageBox(nullptr, text, caption, 0);  // MB_OK
+        return;
+    }
+    // Else one line on standard error, flushed so the user has it before the
+    // batch goes on.
     std::fprintf(stderr, "%s: %s\n", caption, text);
     std::fflush(stderr);
 }

@@ -25,27 +25,31 @@ TempDir::TempDir()
 
 namespace {
 
-// Tests make plain files, FIFOs and folders, some of them read-only.
-void RemoveTree(const std::string& dir)
+// Tests make plain files, FIFOs and folders, some of them read-only, and
+// trees deeper than a path may name: removed through folder descriptors.
+void RemoveTree(int parent, const char* name)
 {
-    for (const std::string& name : FolderNames(dir)) {
-        const std::string path = dir + "/" + name;
-        struct stat st;
-        if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-            chmod(path.c_str(), 0700);
-            RemoveTree(path);
-        } else {
-            unlink(path.c_str());
-        }
+    if (unlinkat(parent, name, 0) == 0)
+        return;
+    fchmodat(parent, name, 0700, 0);
+    const int fd = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (DIR* d = fd >= 0 ? fdopendir(fd) : nullptr) {
+        std::vector<std::string> names;
+        while (dirent* e = readdir(d))
+            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+                names.push_back(e->d_name);
+        for (const std::string& n : names)
+            RemoveTree(dirfd(d), n.c_str());
+        closedir(d);
     }
-    rmdir(dir.c_str());
+    unlinkat(parent, name, AT_REMOVEDIR);
 }
 
 }  // namespace
 
 TempDir::~TempDir()
 {
-    RemoveTree(dir);
+    RemoveTree(AT_FDCWD, dir.c_str());
 }
 
 std::string TempDir::Path(const std::string& name) const

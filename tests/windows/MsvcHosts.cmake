@@ -50,7 +50,7 @@ if(NOT found)
 endif()
 
 set(flags --target=${msvc_target} -nostdlibinc -isystem ${QUARNEL_WINE_INCLUDE}/msvcrt
-  -isystem ${QUARNEL_WINE_INCLUDE}/windows -I${PROJECT_SOURCE_DIR}/include -I${PROJECT_SOURCE_DIR}/tools -O2
+  -isystem ${QUARNEL_WINE_INCLUDE}/windows -I${PROJECT_SOURCE_DIR}/include -I${PROJECT_SOURCE_DIR}/src/engine -O2
   -Wall -Wextra -Wshadow -Wconversion)
 if(QUARNEL_WERROR)
   list(APPEND flags -Werror)
@@ -70,8 +70,8 @@ endif()
 set(dir ${CMAKE_CURRENT_BINARY_DIR}/msvc)
 set(patch_obj ${dir}/ImportPatch.obj)
 add_custom_command(OUTPUT ${patch_obj}
-  COMMAND ${QUARNEL_MSVC_CXX} ${flags} -c ${PROJECT_SOURCE_DIR}/tools/ImportPatch.cpp -o ${patch_obj}
-  DEPENDS ${PROJECT_SOURCE_DIR}/tools/ImportPatch.cpp ${PROJECT_SOURCE_DIR}/tools/ImportPatch.h VERBATIM)
+  COMMAND ${QUARNEL_MSVC_CXX} ${flags} -c ${PROJECT_SOURCE_DIR}/src/engine/ImportPatch.cpp -o ${patch_obj}
+  DEPENDS ${PROJECT_SOURCE_DIR}/src/engine/ImportPatch.cpp ${PROJECT_SOURCE_DIR}/src/engine/ImportPatch.h VERBATIM)
 set(msvc_hosts "")
 foreach(kind linked loaded)
   set(exe ${PROJECT_BINARY_DIR}/quarnel_msvc_${kind}_host.exe)
@@ -85,7 +85,7 @@ foreach(kind linked loaded)
   add_custom_command(OUTPUT ${exe}
     COMMAND ${QUARNEL_MSVC_CXX} ${flags} ${define} -c ${CMAKE_CURRENT_SOURCE_DIR}/MsvcHost.cpp -o ${obj}
     COMMAND ${QUARNEL_LLD_LINK} ${link_flags} /out:${exe} ${obj} ${patch_obj} ${sdk} ${lib}
-    DEPENDS MsvcHost.cpp ${PROJECT_SOURCE_DIR}/tools/ImportPatch.h ${PROJECT_SOURCE_DIR}/include/Quarnel.h ${patch_obj} Quarnel
+    DEPENDS MsvcHost.cpp ${PROJECT_SOURCE_DIR}/src/engine/ImportPatch.h ${PROJECT_SOURCE_DIR}/include/Quarnel.h ${patch_obj} Quarnel
     BYPRODUCTS ${obj} VERBATIM)
   list(APPEND msvc_hosts ${exe})
 endforeach()

@@ -1,8 +1,8 @@
-// Redirects one entry of a loaded module's import address table: how a host
-// takes the module's message boxes for itself (quarnel-convert prints them,
-// the test hosts record them) without the system showing anything.
-#ifndef QUARNEL_TOOLS_IMPORTPATCH_H
-#define QUARNEL_TOOLS_IMPORTPATCH_H
+// Redirects one entry of a loaded module's import address table: how the
+// engine takes the module's message boxes as calls (the test hosts record
+// them the same way) without the system showing anything.
+#ifndef QUARNEL_ENGINE_IMPORTPATCH_H
+#define QUARNEL_ENGINE_IMPORTPATCH_H
 
 #include <windows.h>
 
