@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The dispatch on processors other than this machine's: QEMU's user-mode
 # emulation runs the tests already built in build/ under older x86-64 models.
-# Each model's run names the variant the dispatch must choose there, so a wrong
-# choice fails, and an instruction the model lacks ends the run with SIGILL.
+# Each model's run names the features the model has; the variant tests check
+# that the processor reports them and that the dispatch chooses the fastest
+# variant of src/normalmap/Kernels.def they run, so a wrong choice fails, and
+# an instruction the model lacks ends the run with SIGILL.
 #
 #   .ci/cpu-models.sh [BUILD_DIR]
 set -euo pipefail
@@ -13,14 +15,14 @@ if [ "$(uname -m)" != x86_64 ]; then
   exit 0
 fi
 
-# Processor model, the one variant the dispatch must choose on it (the
-# fastest that model runs), and whether the exhaustive test runs there too:
-# a model that only takes a feature away checks the dispatch, whose kernels
-# the others run.
+# Processor model, the features it has (SCpuFeatures' flags, in their order,
+# ',' between them), and whether the exhaustive test runs there too: a model
+# that only takes a feature away checks the dispatch, whose kernels the
+# others run.
 models=(
   "Westmere sse2 exhaustive"  # SSE2 up to SSE4.2, no AVX
-  "Haswell avx2-fma exhaustive"  # AVX2 and FMA; QEMU 7.2 emulates no AVX-512
-  "Haswell,-fma avx2 dispatch"  # AVX2 without FMA: the fast path would fault
+  "Haswell sse2,avx2,fma exhaustive"  # QEMU 7.2 emulates no AVX-512
+  "Haswell,-fma sse2,avx2 dispatch"  # AVX2 without FMA: the fast path would fault
 )
 # The exhaustive test runs at these texel sizes only (as gtest prints them):
 # the usual one, one whose products round, a subnormal one and zero, whose
@@ -48,10 +50,10 @@ trap 'rm -rf "$work"' EXIT
 
 # Chained, so the first failure ends the model's run (set -e does not reach
 # into a function called as a condition).
-run_model() {  # model, variant, exhaustive or dispatch
+run_model() {  # model, features, exhaustive or dispatch
   local qemu=(qemu-x86_64 -cpu "$1") filter="NormalsVariants.*:HeightsVariants.*"
   [ "$3" = exhaustive ] && filter+=$exhaustive
-  QUARNEL_EXPECTED_VARIANT=$2 "${qemu[@]}" "$build/quarnel_variants_tests" --gtest_filter="$filter" &&
+  QUARNEL_EXPECTED_FEATURES=${2//,/ } "${qemu[@]}" "$build/quarnel_variants_tests" --gtest_filter="$filter" &&
     "${qemu[@]}" "$build/quarnel_tests" --gtest_filter="$conversions" &&
     "${qemu[@]}" "$build/quarnel_module_tests" &&
     "${qemu[@]}" "$build/quarnel-convert" --texel-size 0.0625 examples/height.tga "$work/$1.tga" &&
@@ -61,13 +63,13 @@ run_model() {  # model, variant, exhaustive or dispatch
 # The models side by side, each on one core.
 pids=()
 for m in "${models[@]}"; do
-  read -r model variant scope <<<"$m"
+  read -r model features scope <<<"$m"
   (
     start=$SECONDS
-    if run_model "$model" "$variant" "$scope" >"$work/$model.log" 2>&1; then
-      echo "$model ($variant): passed in $((SECONDS - start)) s" >>"$work/$model.log"
+    if run_model "$model" "$features" "$scope" >"$work/$model.log" 2>&1; then
+      echo "$model ($features): passed in $((SECONDS - start)) s" >>"$work/$model.log"
     else
-      echo "$model ($variant): FAILED" >>"$work/$model.log"
+      echo "$model ($features): FAILED" >>"$work/$model.log"
       exit 1
     fi
   ) &

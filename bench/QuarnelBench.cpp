@@ -231,14 +231,8 @@ bool DesignFloor(const std::string& src, const std::string& dst, std::size_t n)
 // Index of the exact kernel a fast variant is measured against, or -1.
 int ExactCounterpart(const EKernelVariant* variants, int count, int v)
 {
-    EKernelVariant exact;
-    if (variants[v] == EKernelVariant::kAvx2Fma)
-        exact = EKernelVariant::kAvx2;
-    else if (variants[v] == EKernelVariant::kAvx512Fast)
-        exact = EKernelVariant::kAvx512;
-    else
-        return -1;
-    for (int i = 0; i < count; ++i)
+    const EKernelVariant exact = ExactKernelVariant(variants[v]);
+    for (int i = 0; exact != variants[v] && i < count; ++i)
         if (variants[i] == exact)
             return i;
     return -1;

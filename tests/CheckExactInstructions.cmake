@@ -1,19 +1,15 @@
 # Fused multiply-adds and approximate reciprocals change bytes. They may
-# appear only in the fast-path files, which propose bytes behind an error
-# bound; every other object (the scalar kernel that defines the bytes, the
-# exact vector kernels and everything the fast path falls back on) must be
-# free of them, so a stray -mfma or -march=native shows here. The fast-path
-# objects in turn hold no double square root or division: their exact bytes
-# come from the other files, through the scalar kernel. ARCH aarch64 reads
-# AArch64 code (fmadd, fmla, frsqrte and their kin; GCC contracts there by
-# default), any other value x86.
-if(NOT OBJDUMP)
-  set(OBJDUMP objdump)
-endif()
-if(NOT NM)
-  set(NM nm)
-endif()
-separate_arguments(objects UNIX_COMMAND "${OBJECTS}")
+# appear only in the fast paths' objects (FAST: Id:Exact of each, '|'
+# between them), which propose bytes behind an error bound; every other
+# object (the scalar kernel that defines the bytes, the exact vector kernels
+# and everything the fast path falls back on) must be free of them, so a
+# stray -mfma, -march=native or a fast path marked exact in Kernels.def
+# shows here. The fast-path objects in turn hold no double square root or
+# division: their exact bytes come from the scalar kernel and from their
+# exact variant's, which each must call. ARCH aarch64 reads AArch64 code
+# (fmadd, fmla, frsqrte and their kin; GCC contracts there by default), any
+# other value x86.
+include(${CMAKE_CURRENT_LIST_DIR}/ObjectScan.cmake)
 if(ARCH STREQUAL "aarch64")
   set(approximate "[ \t](fn?m(add|sub)|fml[as]l?2?|frsqrt[es]|frecp[es])[ \t]")
   set(exact "[ \t]f(sqrt|div)[ \t]+(d[0-9]+|v[0-9]+\\.2d),")
@@ -23,21 +19,30 @@ else()
   set(exact "[ \t]v?(sqrt|div)[ps]d[ \t]")
   set(vector_exact "[ \t]v?sqrtpd[ \t]" "[ \t]v?divpd[ \t]")
 endif()
-set(fast 0)
+kernel_list(fast "${FAST}")
+if(NOT fast)
+  message(FATAL_ERROR "no fast paths given")
+endif()
 set(other 0)
 foreach(object ${objects})
-  execute_process(COMMAND ${OBJDUMP} -d --no-show-raw-insn ${object} OUTPUT_VARIABLE code RESULT_VARIABLE rc)
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "${OBJDUMP} failed on ${object}")
+  object_code(code ${object})
+  kernel_of(id ${object})
+  set(row ${fast})
+  list(FILTER row INCLUDE REGEX "^${id}:")
+  if(NOT id)
+    set(row "")
   endif()
-  if(object MATCHES "RowKernels(Avx2Fma|Avx512Fast|NeonFast)\\.cpp\\.o(bj)?$")
-    math(EXPR fast "${fast} + 1")
+  if(row)
     string(REGEX MATCHALL "${exact}" found "${code}")
     set(what "exact double arithmetic in a fast-path object")
-    execute_process(COMMAND ${NM} --undefined-only ${object} OUTPUT_VARIABLE undefined)
-    if(NOT undefined MATCHES "NormalRowScalar")
-      message(FATAL_ERROR "${object} does not fall back on the scalar kernel")
-    endif()
+    object_dump(undefined ${object} ${NM} --undefined-only)
+    string(REGEX REPLACE "^[^:]*:" "" fallback "${row}")
+    foreach(kernel Scalar ${fallback})
+      function_symbol(symbol NormalRow${kernel})
+      if(NOT undefined MATCHES "${symbol}")
+        message(FATAL_ERROR "${object} does not fall back on NormalRow${kernel}")
+      endif()
+    endforeach()
   else()
     math(EXPR other "${other} + 1")
     string(REGEX MATCHALL "${approximate}" found "${code}")
@@ -48,14 +53,11 @@ foreach(object ${objects})
     message(FATAL_ERROR "${what} in ${object}: ${found}")
   endif()
 endforeach()
-if(fast EQUAL 0 OR other EQUAL 0)
-  message(FATAL_ERROR "expected fast-path and other objects among: ${OBJECTS}")
+if(other EQUAL 0)
+  message(FATAL_ERROR "expected objects besides the fast paths' among: ${OBJECTS}")
 endif()
 # And the exact vector kernels are in the module, so the check above saw them.
-execute_process(COMMAND ${OBJDUMP} -d --no-show-raw-insn ${MODULE} OUTPUT_VARIABLE code RESULT_VARIABLE rc)
-if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "${OBJDUMP} failed on ${MODULE}")
-endif()
+object_code(code ${MODULE})
 foreach(insn IN LISTS vector_exact)
   if(NOT code MATCHES "${insn}")
     message(FATAL_ERROR "no ${insn} in ${MODULE}")

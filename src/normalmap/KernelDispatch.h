@@ -7,16 +7,27 @@
 #include "CpuFeatures.h"
 #include "RowKernels.h"
 
-// One variant picks a heights and a normals kernel. Slowest first within an
-// architecture. kAvx2, kAvx512 and kNeon compute in double precision
-// throughout; kAvx2Fma, kAvx512Fast and kNeonFast propose bytes in single
-// precision and send every pixel their error bound cannot prove to the exact
-// path.
-enum class EKernelVariant : int { kScalar, kSse2, kAvx2, kAvx2Fma, kAvx512, kAvx512Fast, kNeon, kNeonFast };
+// One variant picks a heights and a normals kernel: a row of Kernels.def,
+// which says what each needs and whether it computes exactly. Every row,
+// whether this build has it or not.
+enum class EKernelVariant : int {
+#define QUARNEL_KERNEL(Id, Name, Arch, Needs, Exact, Heights, Gcc, Msvc) k##Id,
+#include "Kernels.def"
+#undef QUARNEL_KERNEL
+};
 
-constexpr int kKernelVariantCount = 8;
+constexpr int kKernelVariantCount = 0
+#define QUARNEL_KERNEL(...) +1
+#include "Kernels.def"
+#undef QUARNEL_KERNEL
+    ;
 
+// "?" for a variant this build lacks.
 const char* KernelVariantName(EKernelVariant variant);
+
+// The exact variant whose bytes variant gives: itself, or for a fast path
+// the exact kernel behind it.
+EKernelVariant ExactKernelVariant(EKernelVariant variant);
 
 // The variants this build contains and a processor with cpu runs, scalar
 // first and the fastest last; returns how many were written to variants.

@@ -4,16 +4,16 @@
 // code needs AVX2, and it runs only where the processor reports it.
 #include <immintrin.h>
 
-#include "NormalPixel.h"
-#include "Prefetch.h"
-#include "RowKernels.h"
+#include "ExactPath.h"
 
 namespace {
 
-struct SConsts {
-    __m256 inv255, negS;
-    __m256d nz, nz2, one, c127, c128;
+// This file's vectors, for ExactPath.h.
+struct SLanes {
+    static __m256 Set(float v) { return _mm256_set1_ps(v); }
+    static __m256d Set(double v) { return _mm256_set1_pd(v); }
 };
+using SConsts = SExactConstants<SLanes>;
 
 // Eight heights as eight floats; reads exactly eight bytes.
 inline __m256 LoadHeights(const std::uint8_t* p)
@@ -22,11 +22,7 @@ inline __m256 LoadHeights(const std::uint8_t* p)
     return _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(v));
 }
 
-// truncate(v), and 0 wherever EncodeByte gives 0. The conversion yields
-// 0x80000000 for NaN and anything beyond int32, the truncated value
-// otherwise; so v in [0, 256) gives its byte, (-1, 0) gives 0 as EncodeByte
-// does, and every other v (NaN, below -1, 256 and up) an integer outside
-// [0, 255], which is cleared.
+// EncodeByte(v) as ExactPath.h says x86 gives it.
 inline __m128i Encode(__m256d v)
 {
     const __m128i t = _mm256_cvttpd_epi32(v);
@@ -70,63 +66,53 @@ inline __m128i Luminance(__m128i b, __m128i g, __m128i r)
     return _mm_srli_epi16(sum, 8);
 }
 
-}  // namespace
-
-void HeightsRowAvx2(const std::uint8_t* pixels, std::uint8_t* heights, std::size_t count)
+// Sixteen pixels' heights.
+inline void Heights16(const std::uint8_t* p, std::uint8_t* heights)
 {
-    std::size_t i = 0;
     const __m128i zero = _mm_setzero_si128();
-    for (; i + 16 <= count; i += 16) {
-        const std::uint8_t* p = pixels + 3 * i;
-        PrefetchAhead(p);
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
-        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32));
-        const __m128i blue = Channel(a, b, c, 0), green = Channel(a, b, c, 1), red = Channel(a, b, c, 2);
-        const __m128i lo = Luminance(_mm_unpacklo_epi8(blue, zero), _mm_unpacklo_epi8(green, zero),
-                                     _mm_unpacklo_epi8(red, zero));
-        const __m128i hi = Luminance(_mm_unpackhi_epi8(blue, zero), _mm_unpackhi_epi8(green, zero),
-                                     _mm_unpackhi_epi8(red, zero));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(heights + i), _mm_packus_epi16(lo, hi));
-    }
-    HeightsRun(pixels + 3 * i, heights + i, count - i);
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32));
+    const __m128i blue = Channel(a, b, c, 0), green = Channel(a, b, c, 1), red = Channel(a, b, c, 2);
+    const __m128i lo = Luminance(_mm_unpacklo_epi8(blue, zero), _mm_unpacklo_epi8(green, zero),
+                                 _mm_unpacklo_epi8(red, zero));
+    const __m128i hi = Luminance(_mm_unpackhi_epi8(blue, zero), _mm_unpackhi_epi8(green, zero),
+                                 _mm_unpackhi_epi8(red, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(heights), _mm_packus_epi16(lo, hi));
 }
 
-std::size_t NormalRowAvx2(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out,
-                          std::size_t count, float texelsize)
+// Eight pixels, 24 bytes.
+inline void Octet(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out, const SConsts& k)
 {
-    SConsts k;
-    k.inv255 = _mm256_set1_ps(kInv255);
-    k.negS = _mm256_set1_ps(-texelsize);
-    const double nz = static_cast<double>(texelsize) * static_cast<double>(texelsize);
-    k.nz = _mm256_set1_pd(nz);
-    k.nz2 = _mm256_set1_pd(nz * nz);
-    k.one = _mm256_set1_pd(1.0);
-    k.c127 = _mm256_set1_pd(127.0);
-    k.c128 = _mm256_set1_pd(128.0);
     // Drops the fourth byte of each int32 within each 128-bit lane, then
     // gathers the two lanes' twelve bytes into the low 24.
     const __m256i squeeze = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1,  //
                                              0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
     const __m256i gather = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7);
+    const __m256 cs = _mm256_mul_ps(LoadHeights(row), k.inv255);
+    const __m256 es = _mm256_mul_ps(LoadHeights(row + 1), k.inv255);
+    const __m256 us = _mm256_mul_ps(LoadHeights(next), k.inv255);
+    const __m256 nx = _mm256_mul_ps(k.negS, _mm256_sub_ps(es, cs));
+    const __m256 ny = _mm256_mul_ps(k.negS, _mm256_sub_ps(us, cs));
+    const __m128i lo =
+        NormalQuad(_mm256_cvtps_pd(_mm256_castps256_ps128(nx)), _mm256_cvtps_pd(_mm256_castps256_ps128(ny)), k);
+    const __m128i hi =
+        NormalQuad(_mm256_cvtps_pd(_mm256_extractf128_ps(nx, 1)), _mm256_cvtps_pd(_mm256_extractf128_ps(ny, 1)), k);
+    const __m256i packed =
+        _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(_mm256_set_m128i(hi, lo), squeeze), gather);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16), _mm256_extracti128_si256(packed, 1));
+}
 
-    std::size_t x = 0;
-    for (; x + 8 <= count; x += 8) {
-        const __m256 cs = _mm256_mul_ps(LoadHeights(row + x), k.inv255);
-        const __m256 es = _mm256_mul_ps(LoadHeights(row + x + 1), k.inv255);
-        const __m256 us = _mm256_mul_ps(LoadHeights(next + x), k.inv255);
-        const __m256 nx = _mm256_mul_ps(k.negS, _mm256_sub_ps(es, cs));
-        const __m256 ny = _mm256_mul_ps(k.negS, _mm256_sub_ps(us, cs));
-        const __m128i lo = NormalQuad(_mm256_cvtps_pd(_mm256_castps256_ps128(nx)),
-                                      _mm256_cvtps_pd(_mm256_castps256_ps128(ny)), k);
-        const __m128i hi = NormalQuad(_mm256_cvtps_pd(_mm256_extractf128_ps(nx, 1)),
-                                      _mm256_cvtps_pd(_mm256_extractf128_ps(ny, 1)), k);
-        const __m256i packed = _mm256_permutevar8x32_epi32(
-            _mm256_shuffle_epi8(_mm256_set_m128i(hi, lo), squeeze), gather);
-        std::uint8_t* o = out + 3 * x;
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm256_castsi256_si128(packed));
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(o + 16), _mm256_extracti128_si256(packed, 1));
-    }
-    PutNormalRun(row + x, next + x, out + 3 * x, count - x, texelsize);
-    return 0;
+}  // namespace
+
+void HeightsRowAvx2(const std::uint8_t* pixels, std::uint8_t* heights, std::size_t count)
+{
+    ExactHeights<16, Heights16>(pixels, heights, count);
+}
+
+std::size_t NormalRowAvx2(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out,
+                          std::size_t count, float texelsize)
+{
+    return ExactRow<SLanes, 8, Octet>(row, next, out, count, texelsize);
 }

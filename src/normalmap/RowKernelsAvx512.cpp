@@ -1,30 +1,20 @@
 // AVX-512 row kernel: sixteen pixels a step, eight doubles a register, and the
 // row's tail in the same code under a mask. Built with -mavx512f -mavx512bw
 // -mavx512vl; runs only where the processor reports all three.
+#include "Avx512Intrinsics.h"
 
-// GCC 12 warns inside its own AVX-512 headers, whose intrinsics start from
-// deliberately undefined registers (GCC bug 105593).
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-
-#include <immintrin.h>
-
-#include "NormalPixel.h"
-#include "RowKernels.h"
+#include "ExactPath.h"
 
 namespace {
 
-struct SConsts {
-    __m512 inv255, negS;
-    __m512d nz, nz2, one, c127, c128;
+// This file's vectors, for ExactPath.h.
+struct SLanes {
+    static __m512 Set(float v) { return _mm512_set1_ps(v); }
+    static __m512d Set(double v) { return _mm512_set1_pd(v); }
 };
+using SConsts = SExactConstants<SLanes>;
 
-// truncate(v), and 0 wherever EncodeByte gives 0. The conversion yields
-// 0x80000000 for NaN and anything beyond int32, the truncated value
-// otherwise; so v in [0, 256) gives its byte, (-1, 0) gives 0 as EncodeByte
-// does, and every other v (NaN, below -1, 256 and up) an integer outside
-// [0, 255], which is cleared.
+// EncodeByte(v) as ExactPath.h says x86 gives it.
 inline __m256i Encode(__m512d v)
 {
     const __m256i t = _mm512_cvttpd_epi32(v);
@@ -77,25 +67,22 @@ inline void Step(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t
     _mm512_mask_storeu_epi8(out, outMask, bytes);
 }
 
+inline void Block16(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out, const SConsts& k)
+{
+    Step(row, next, out, 16, k);
+}
+
+// The row's tail in the same code, under a mask.
+inline void Tail(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out, std::size_t x,
+                 std::size_t count, const SConsts& k)
+{
+    Step(row + x, next + x, out + 3 * x, static_cast<unsigned>(count - x), k);
+}
+
 }  // namespace
 
 std::size_t NormalRowAvx512(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out,
                             std::size_t count, float texelsize)
 {
-    SConsts k;
-    k.inv255 = _mm512_set1_ps(kInv255);
-    k.negS = _mm512_set1_ps(-texelsize);
-    const double nz = static_cast<double>(texelsize) * static_cast<double>(texelsize);
-    k.nz = _mm512_set1_pd(nz);
-    k.nz2 = _mm512_set1_pd(nz * nz);
-    k.one = _mm512_set1_pd(1.0);
-    k.c127 = _mm512_set1_pd(127.0);
-    k.c128 = _mm512_set1_pd(128.0);
-
-    std::size_t x = 0;
-    for (; x + 16 <= count; x += 16)
-        Step(row + x, next + x, out + 3 * x, 16, k);
-    if (x < count)
-        Step(row + x, next + x, out + 3 * x, static_cast<unsigned>(count - x), k);
-    return 0;
+    return ExactRow<SLanes, 16, Block16, Tail>(row, next, out, count, texelsize);
 }

@@ -5,14 +5,7 @@
 // is recomputed by the scalar kernel, every row outside the covered texel
 // sizes by the exact AVX-512 kernel; both live in files built without FMA.
 // Built with -mavx512f -mavx512bw -mavx512vl.
-
-// GCC 12 warns inside its own AVX-512 headers, whose intrinsics start from
-// deliberately undefined registers (GCC bug 105593).
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-
-#include <immintrin.h>
+#include "Avx512Intrinsics.h"
 
 #include "FastPath.h"
 

@@ -6,28 +6,17 @@
 // otherwise apply to these intrinsics on AArch64.
 #include <arm_neon.h>
 
-#include "NormalPixel.h"
-#include "Prefetch.h"
-#include "RowKernels.h"
+#include "ExactPath.h"
+#include "NeonHeights.h"
 
 namespace {
 
-struct SConsts {
-    float32x4_t inv255, negS;
-    float64x2_t nz, nz2, one, c127, c128;
+// This file's vectors, for ExactPath.h.
+struct SLanes {
+    static float32x4_t Set(float v) { return vdupq_n_f32(v); }
+    static float64x2_t Set(double v) { return vdupq_n_f64(v); }
 };
-
-// Sixteen heights as four vectors of four floats; reads exactly 16 bytes.
-inline void LoadHeights(const std::uint8_t* p, float32x4_t (&f)[4])
-{
-    const uint8x16_t bytes = vld1q_u8(p);
-    const uint16x8_t lo = vmovl_u8(vget_low_u8(bytes));
-    const uint16x8_t hi = vmovl_high_u8(bytes);
-    f[0] = vcvtq_f32_u32(vmovl_u16(vget_low_u16(lo)));
-    f[1] = vcvtq_f32_u32(vmovl_high_u16(lo));
-    f[2] = vcvtq_f32_u32(vmovl_u16(vget_low_u16(hi)));
-    f[3] = vcvtq_f32_u32(vmovl_high_u16(hi));
-}
+using SConsts = SExactConstants<SLanes>;
 
 // EncodeByte(v) of four values. v = n k 127 + 128 with |n k| at most 1 plus
 // a few ulps, so a number lies in [0.99, 255.01) and truncates to its byte;
@@ -94,49 +83,42 @@ inline void Normal16(const std::uint8_t* row, const std::uint8_t* next, std::uin
     vst3q_u8(out, bytes);
 }
 
+// Sixteen pixels' heights: blue, green and red apart; 30 b + 150 g + 76 r
+// <= 256 * 255 fits 16 bits.
+inline void Heights16(const std::uint8_t* p, std::uint8_t* heights)
+{
+    const uint8x8_t wb = vdup_n_u8(30), wg = vdup_n_u8(150), wr = vdup_n_u8(76);
+    const uint8x16x3_t bgr = vld3q_u8(p);
+    uint16x8_t lo = vmull_u8(vget_low_u8(bgr.val[0]), wb);
+    lo = vmlal_u8(lo, vget_low_u8(bgr.val[1]), wg);
+    lo = vmlal_u8(lo, vget_low_u8(bgr.val[2]), wr);
+    uint16x8_t hi = vmull_high_u8(bgr.val[0], vdupq_n_u8(30));
+    hi = vmlal_high_u8(hi, bgr.val[1], vdupq_n_u8(150));
+    hi = vmlal_high_u8(hi, bgr.val[2], vdupq_n_u8(76));
+    vst1q_u8(heights, vcombine_u8(vshrn_n_u16(lo, 8), vshrn_n_u16(hi, 8)));
+}
+
+// The row's last pixels as its last sixteen, written again where they
+// overlap: the same bytes. A row shorter than sixteen takes the scalar
+// kernel's arithmetic.
+inline void Tail(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out, std::size_t x,
+                 std::size_t count, const SConsts& k)
+{
+    if (count < 16)
+        ScalarTail(row, next, out, x, count, k);
+    else
+        Normal16(row + count - 16, next + count - 16, out + 3 * (count - 16), k);
+}
+
 }  // namespace
 
 void HeightsRowNeon(const std::uint8_t* pixels, std::uint8_t* heights, std::size_t count)
 {
-    const uint8x8_t wb = vdup_n_u8(30), wg = vdup_n_u8(150), wr = vdup_n_u8(76);
-    std::size_t i = 0;
-    for (; i + 16 <= count; i += 16) {
-        // Blue, green and red apart; 30 b + 150 g + 76 r <= 256 * 255 fits 16 bits.
-        PrefetchAhead(pixels + 3 * i);
-        const uint8x16x3_t bgr = vld3q_u8(pixels + 3 * i);
-        uint16x8_t lo = vmull_u8(vget_low_u8(bgr.val[0]), wb);
-        lo = vmlal_u8(lo, vget_low_u8(bgr.val[1]), wg);
-        lo = vmlal_u8(lo, vget_low_u8(bgr.val[2]), wr);
-        uint16x8_t hi = vmull_high_u8(bgr.val[0], vdupq_n_u8(30));
-        hi = vmlal_high_u8(hi, bgr.val[1], vdupq_n_u8(150));
-        hi = vmlal_high_u8(hi, bgr.val[2], vdupq_n_u8(76));
-        vst1q_u8(heights + i, vcombine_u8(vshrn_n_u16(lo, 8), vshrn_n_u16(hi, 8)));
-    }
-    HeightsRun(pixels + 3 * i, heights + i, count - i);
+    ExactHeights<16, Heights16>(pixels, heights, count);
 }
 
 std::size_t NormalRowNeon(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out, std::size_t count,
                           float texelsize)
 {
-    if (count < 16) {
-        PutNormalRun(row, next, out, count, texelsize);
-        return 0;
-    }
-    SConsts k;
-    k.inv255 = vdupq_n_f32(kInv255);
-    k.negS = vdupq_n_f32(-texelsize);
-    const double nz = static_cast<double>(texelsize) * static_cast<double>(texelsize);
-    k.nz = vdupq_n_f64(nz);
-    k.nz2 = vdupq_n_f64(nz * nz);
-    k.one = vdupq_n_f64(1.0);
-    k.c127 = vdupq_n_f64(127.0);
-    k.c128 = vdupq_n_f64(128.0);
-    std::size_t x = 0;
-    for (; x + 16 <= count; x += 16)
-        Normal16(row + x, next + x, out + 3 * x, k);
-    // The last pixels as the last sixteen, written again where they overlap:
-    // the same bytes.
-    if (x < count)
-        Normal16(row + count - 16, next + count - 16, out + 3 * (count - 16), k);
-    return 0;
+    return ExactRow<SLanes, 16, Normal16, Tail>(row, next, out, count, texelsize);
 }

@@ -9,6 +9,7 @@
 #include <arm_neon.h>
 
 #include "FastPath.h"
+#include "NeonHeights.h"
 
 namespace {
 
@@ -18,18 +19,6 @@ struct SLanes {
     static uint32x4_t Set(std::int32_t v) { return vdupq_n_u32(static_cast<std::uint32_t>(v)); }
 };
 using SFast = SFastConstants<SLanes>;
-
-// Sixteen heights as four vectors of four floats; reads exactly 16 bytes.
-inline void LoadHeights(const std::uint8_t* p, float32x4_t (&f)[4])
-{
-    const uint8x16_t bytes = vld1q_u8(p);
-    const uint16x8_t lo = vmovl_u8(vget_low_u8(bytes));
-    const uint16x8_t hi = vmovl_high_u8(bytes);
-    f[0] = vcvtq_f32_u32(vmovl_u16(vget_low_u16(lo)));
-    f[1] = vcvtq_f32_u32(vmovl_high_u16(lo));
-    f[2] = vcvtq_f32_u32(vmovl_u16(vget_low_u16(hi)));
-    f[3] = vcvtq_f32_u32(vmovl_high_u16(hi));
-}
 
 // All ones in the lanes of lanes whose w lies within kMarginUnits of an
 // integer. w carries kMarginUnits of bias, so that is a fraction below

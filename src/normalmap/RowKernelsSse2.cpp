@@ -4,15 +4,16 @@
 
 #include <cstring>
 
-#include "NormalPixel.h"
-#include "RowKernels.h"
+#include "ExactPath.h"
 
 namespace {
 
-struct SConsts {
-    __m128 inv255, negS;
-    __m128d nz, nz2, one, c127, c128;
+// This file's vectors, for ExactPath.h.
+struct SLanes {
+    static __m128 Set(float v) { return _mm_set1_ps(v); }
+    static __m128d Set(double v) { return _mm_set1_pd(v); }
 };
+using SConsts = SExactConstants<SLanes>;
 
 // Four heights as four floats.
 inline __m128 LoadHeights(const std::uint8_t* p)
@@ -24,11 +25,7 @@ inline __m128 LoadHeights(const std::uint8_t* p)
     return _mm_cvtepi32_ps(_mm_unpacklo_epi16(v, zero));
 }
 
-// truncate(v) in the low two int32 lanes, and 0 wherever EncodeByte gives 0. The conversion yields
-// 0x80000000 for NaN and anything beyond int32, the truncated value
-// otherwise; so v in [0, 256) gives its byte, (-1, 0) gives 0 as EncodeByte
-// does, and every other v (NaN, below -1, 256 and up) an integer outside
-// [0, 255], which is cleared.
+// EncodeByte(v) as ExactPath.h says x86 gives it, in the low two int32 lanes.
 inline __m128i Encode(__m128d v)
 {
     const __m128i t = _mm_cvttpd_epi32(v);
@@ -46,44 +43,32 @@ inline void NormalPair(__m128d nx, __m128d ny, const SConsts& k, __m128i* bz, __
     *bx = Encode(_mm_add_pd(_mm_mul_pd(_mm_mul_pd(nx, len), k.c127), k.c128));
 }
 
+// Four pixels, 12 bytes.
+inline void Quad(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out, const SConsts& k)
+{
+    const __m128 cs = _mm_mul_ps(LoadHeights(row), k.inv255);
+    const __m128 es = _mm_mul_ps(LoadHeights(row + 1), k.inv255);
+    const __m128 us = _mm_mul_ps(LoadHeights(next), k.inv255);
+    const __m128 nx = _mm_mul_ps(k.negS, _mm_sub_ps(es, cs));
+    const __m128 ny = _mm_mul_ps(k.negS, _mm_sub_ps(us, cs));
+    __m128i z0, y0, x0, z1, y1, x1;
+    NormalPair(_mm_cvtps_pd(nx), _mm_cvtps_pd(ny), k, &z0, &y0, &x0);
+    NormalPair(_mm_cvtps_pd(_mm_movehl_ps(nx, nx)), _mm_cvtps_pd(_mm_movehl_ps(ny, ny)), k, &z1, &y1, &x1);
+    const __m128i bz = _mm_unpacklo_epi64(z0, z1);
+    const __m128i by = _mm_unpacklo_epi64(y0, y1);
+    const __m128i bx = _mm_unpacklo_epi64(x0, x1);
+    // One int32 per pixel holding z, y, x in its low three bytes.
+    const __m128i packed = _mm_or_si128(_mm_or_si128(bz, _mm_slli_epi32(by, 8)), _mm_slli_epi32(bx, 16));
+    std::uint8_t lanes[16];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), packed);
+    for (int i = 0; i < 4; ++i)
+        std::memcpy(out + 3 * i, lanes + 4 * i, 3);
+}
+
 }  // namespace
 
 std::size_t NormalRowSse2(const std::uint8_t* row, const std::uint8_t* next, std::uint8_t* out,
                           std::size_t count, float texelsize)
 {
-    SConsts k;
-    k.inv255 = _mm_set1_ps(kInv255);
-    k.negS = _mm_set1_ps(-texelsize);
-    const double nz = static_cast<double>(texelsize) * static_cast<double>(texelsize);
-    k.nz = _mm_set1_pd(nz);
-    k.nz2 = _mm_set1_pd(nz * nz);
-    k.one = _mm_set1_pd(1.0);
-    k.c127 = _mm_set1_pd(127.0);
-    k.c128 = _mm_set1_pd(128.0);
-
-    std::size_t x = 0;
-    for (; x + 4 <= count; x += 4) {
-        const __m128 cs = _mm_mul_ps(LoadHeights(row + x), k.inv255);
-        const __m128 es = _mm_mul_ps(LoadHeights(row + x + 1), k.inv255);
-        const __m128 us = _mm_mul_ps(LoadHeights(next + x), k.inv255);
-        const __m128 nx = _mm_mul_ps(k.negS, _mm_sub_ps(es, cs));
-        const __m128 ny = _mm_mul_ps(k.negS, _mm_sub_ps(us, cs));
-        __m128i z0, y0, x0, z1, y1, x1;
-        NormalPair(_mm_cvtps_pd(nx), _mm_cvtps_pd(ny), k, &z0, &y0, &x0);
-        NormalPair(_mm_cvtps_pd(_mm_movehl_ps(nx, nx)), _mm_cvtps_pd(_mm_movehl_ps(ny, ny)), k, &z1, &y1,
-                   &x1);
-        const __m128i bz = _mm_unpacklo_epi64(z0, z1);
-        const __m128i by = _mm_unpacklo_epi64(y0, y1);
-        const __m128i bx = _mm_unpacklo_epi64(x0, x1);
-        // One int32 per pixel holding z, y, x in its low three bytes.
-        const __m128i packed =
-            _mm_or_si128(_mm_or_si128(bz, _mm_slli_epi32(by, 8)), _mm_slli_epi32(bx, 16));
-        std::uint8_t lanes[16];
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), packed);
-        std::uint8_t* o = out + 3 * x;
-        for (int i = 0; i < 4; ++i)
-            std::memcpy(o + 3 * i, lanes + 4 * i, 3);
-    }
-    PutNormalRun(row + x, next + x, out + 3 * x, count - x, texelsize);
-    return 0;
+    return ExactRow<SLanes, 4, Quad>(row, next, out, count, texelsize);
 }

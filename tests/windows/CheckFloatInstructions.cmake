@@ -1,19 +1,18 @@
 # The library's own code computes in SSE2 only: no x87 arithmetic (its extended
 # precision changes bytes, and 32-bit x86 defaults to it) and no fused
-# multiply-add or approximate reciprocal, except in the fast-path objects,
-# which propose bytes behind an error bound. Loads and stores through the x87
-# stack are allowed: 32-bit functions return floating-point values there,
-# exactly.
-cmake_policy(VERSION 3.25)
-string(REPLACE "|" ";" objects "${OBJECTS}")
+# multiply-add or approximate reciprocal, except in the fast-path objects
+# (FAST, as CheckExactInstructions.cmake takes it), which propose bytes
+# behind an error bound. Loads and stores through the x87 stack are allowed:
+# 32-bit functions return floating-point values there, exactly.
+include(${CMAKE_CURRENT_LIST_DIR}/../ObjectScan.cmake)
+kernel_list(fast "${FAST}")
+list(TRANSFORM fast REPLACE ":.*" "")
 set(x87 "f(add|sub|subr|mul|div|divr|sqrt|prem|prem1|scale|rndint|sin|cos|sincos|patan|ptan|yl2x|yl2xp1|2xm1)p?[sl]?")
 foreach(object IN LISTS objects)
-  execute_process(COMMAND ${OBJDUMP} -d --no-show-raw-insn ${object} OUTPUT_VARIABLE code RESULT_VARIABLE rc)
-  if(NOT rc EQUAL 0 OR NOT code MATCHES "file format")
-    message(FATAL_ERROR "${OBJDUMP} -d failed on ${object}")
-  endif()
+  object_code(code ${object})
+  kernel_of(id ${object})
   set(approximate "|v?fn?m(add|sub)[a-z0-9]*|v?rsqrt[a-z0-9]*|v?rcp[a-z0-9]*")
-  if(object MATCHES "RowKernels(Avx2Fma|Avx512Fast)\\.cpp\\.o(bj)?$")
+  if(id AND id IN_LIST fast)
     set(approximate "")
   endif()
   # binutils puts spaces after the mnemonic, llvm-objdump a tab.
