@@ -486,7 +486,7 @@ TEST(Engine, PlannedJobsRunElsewhereWithinOut)
         QuarnelBatch* batch = QuarnelBatchCreate(&o);
         if (path != nullptr)
             QuarnelBatchAdd(batch, path);
-        const SQuarnelPlannedJob job = {sizeof job, place, std::get<1>(plan[place]).c_str(), dst.c_str(), ""};
+        const SQuarnelPlannedJob job = {sizeof job, place, std::get<1>(plan[static_cast<std::size_t>(place)]).c_str(), dst.c_str(), ""};
         if (QuarnelBatchAddJob(batch, &job) == QUARNEL_BATCH_DONE) {
             EXPECT_EQ(QuarnelBatchRun(batch, nullptr), QUARNEL_BATCH_DONE);
         }
