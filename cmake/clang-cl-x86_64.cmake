@@ -3,7 +3,7 @@
 # the build's MSVC branch without Microsoft's SDK; Microsoft's C++ library is
 # not there either, so cmake/msvc-stand-ins/ forwards the few C++ headers the
 # library includes to Wine's C headers, and the programs that need more of
-# the C++ library (the example and test hosts) are not built.
+# the C++ library (quarnel-convert, the engine and the test hosts) are not built.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
 set(QUARNEL_CLANG_CL_TARGET x86_64-pc-windows-msvc)

@@ -22,6 +22,6 @@ if(QUARNEL_WINE)
 endif()
 set(CMAKE_DLLTOOL ${QUARNEL_MINGW_TRIPLE}-dlltool)
 
-# Programs (the example host, the test host) link their runtime statically
+# Programs (quarnel-convert, the test hosts) link their runtime statically
 # too, so Wine or a Windows machine runs them without mingw DLLs beside them.
 set(CMAKE_EXE_LINKER_FLAGS_INIT -static)

@@ -7,6 +7,23 @@
 // and next-row neighbours, and writes the encoded normals as a TGA that carries
 // the source's header. The last column and the last row get the flat normal.
 //
+// This is a C++ header: the export is a C++ function, called with the C++
+// calling convention and found under its C++ (type-decorated) name.
+//
+// Use from a host
+//   #include "Quarnel.h"
+//   SCreateBumpMap jobs[2] = {};
+//   std::snprintf(jobs[0].srcpath, sizeof jobs[0].srcpath, "%s", "rock.tga");
+//   std::snprintf(jobs[0].dstpath, sizeof jobs[0].dstpath, "%s", "rock_n.tga");
+//   jobs[0].texelsize = 1.0f;
+//   ...
+//   CreateBumpMaps(jobs, 2);   // linked (Quarnel::Quarnel, quarnel.pc, Quarnel.lib)
+//
+// A host resolving it at run time asks for the decorated name:
+//   Windows x64   ?CreateBumpMaps@@YAXPEAUSCreateBumpMap@@H@Z
+//   Windows x86   ?CreateBumpMaps@@YAXPAUSCreateBumpMap@@H@Z
+//   elsewhere     _Z14CreateBumpMapsP14SCreateBumpMapi
+//
 // Source files accepted
 //   imgtype 2 (uncompressed true colour), pixsize 24, desc 0 (rows bottom-up,
 //   no alpha), width and height of at least 1. An ID field and, when cmaptype is
@@ -86,20 +103,6 @@
 //         disk, a file-size limit, a pipe whose reader has gone)
 //   No file is written before the destination opens, so a job that fails
 //   earlier leaves an existing destination as it was.
-//
-// Use from a host
-//   SCreateBumpMap jobs[2] = {};
-//   std::snprintf(jobs[0].srcpath, sizeof jobs[0].srcpath, "%s", "rock.tga");
-//   std::snprintf(jobs[0].dstpath, sizeof jobs[0].dstpath, "%s", "rock_n.tga");
-//   jobs[0].texelsize = 1.0f;
-//   ...
-//   CreateBumpMaps(jobs, 2);
-//
-// The export carries its C++ (type-decorated) name, not an extern "C" one, so a
-// host resolving it at run time asks for the decorated name:
-//   Windows x64   ?CreateBumpMaps@@YAXPEAUSCreateBumpMap@@H@Z
-//   Windows x86   ?CreateBumpMaps@@YAXPAUSCreateBumpMap@@H@Z
-//   elsewhere     _Z14CreateBumpMapsP14SCreateBumpMapi
 #ifndef QUARNEL_H
 #define QUARNEL_H
 

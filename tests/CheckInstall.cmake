@@ -1,6 +1,6 @@
 # Puts the build where a user gets it, builds a tiny host against it with
 # find_package(Quarnel) and, on Linux, with pkg-config, and runs the hosts,
-# the example host and the Python host from there. PACKAGE says how:
+# quarnel-convert and the Python package from there. PACKAGE says how:
 #   install  cmake --install into a scratch prefix
 #   TGZ      the release archive, unpacked
 #   DEB      the .deb, unpacked with dpkg -x into a scratch root

@@ -1,4 +1,5 @@
-# The example hosts convert the bundled sample to the committed normal map.
+# quarnel-convert (or python -m quarnel) converts the bundled sample to the
+# committed normal map.
 # CONVERT is the host ('|' between the words of a command); EMULATOR runs a
 # cross-built one (Wine, qemu-aarch64; '|'-separated too). Without ARGS the host converts the sample by itself
 # and says where the result went (PRINTED, the output path as the host
