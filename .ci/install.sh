@@ -9,7 +9,8 @@
 # installed: <what apt said>", and the status 1; the others are installed
 # all the same.
 #   QUARNEL_APT_PAUSE   seconds between tries of apt-get update (default 5)
-#   QUARNEL_CI_STATE    under .ci/run: the indexes are updated once a run
+#   QUARNEL_CI_STATE    under .ci/run: the indexes are updated once a run,
+#                       and again after a step adds an architecture
 set -euo pipefail
 missing=()
 for p in "$@"; do
@@ -24,8 +25,11 @@ apt_said() {  # output, status
   echo "${said:-apt-get exited with status $2}"
 }
 
+# The indexes an update fetched serve only the architectures dpkg had then:
+# a step that adds one (i386 for 32-bit Wine) needs its indexes fetched.
 updated=${QUARNEL_CI_STATE:+$QUARNEL_CI_STATE/apt-updated}
-if [ -z "$updated" ] || [ ! -e "$updated" ]; then
+architectures=$(dpkg --print-foreign-architectures | xargs)
+if [ -z "$updated" ] || [ ! -e "$updated" ] || [ "$(cat "$updated")" != "$architectures" ]; then
   tries=3
   for ((try = 1; ; ++try)); do
     status=0
@@ -38,7 +42,7 @@ if [ -z "$updated" ] || [ ! -e "$updated" ]; then
     fi
     sleep "${QUARNEL_APT_PAUSE:-5}"
   done
-  [ -z "$updated" ] || touch "$updated"
+  [ -z "$updated" ] || echo "$architectures" >"$updated"
 fi
 
 # apt and dpkg wait for each other's locks rather than fail: another step
