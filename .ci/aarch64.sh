@@ -35,7 +35,7 @@ exhaustive+="|^TexelSizes/ScalarOnEveryTriple\.MatchesTheReference/$alternatives
 exhaustive+="|^FastPathEdges/"
 # The other texel sizes are left to `ctest --preset aarch64`.
 others="^(NormalsVariants|HeightsVariants|ComputeNormals|ComputeHeights|Job|Module|Allocation|Soak|ReadFault|FlushFault)\.|_package_builds_a_host$"
-others+="|^(example_host_converts_sample|module_exports_one_symbol|module_has_only_exact_float_instructions"
+others+="|^(quarnel_convert_converts_sample|module_exports_one_symbol|module_has_only_exact_float_instructions"
 others+="|normal_map_layers_call_downwards|header_lists_every_message)$"
 others+="|^fuzz_corpus_replays$|^python_wheel_"
 # None of the x86 features: the dispatch must choose the fastest variant that

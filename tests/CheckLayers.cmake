@@ -2,11 +2,7 @@
 # them, the dispatch (KernelDispatch) the kernels, the driver (NormalMap) the
 # dispatch. No object may reference a symbol that an object of a higher
 # layer defines, so the dispatch cannot call back into the driver.
-cmake_policy(VERSION 3.25)
-if(NOT NM)
-  set(NM nm)
-endif()
-separate_arguments(objects UNIX_COMMAND "${OBJECTS}")
+include(${CMAKE_CURRENT_LIST_DIR}/ObjectScan.cmake)
 
 # Names of the symbols nm lists in its output, one a line.
 function(symbol_names output result)
@@ -24,11 +20,8 @@ foreach(layer NormalMap KernelDispatch "RowKernels[A-Za-z0-9]*")
       continue()
     endif()
     set(found 1)
-    execute_process(COMMAND ${NM} --undefined-only ${object} OUTPUT_VARIABLE undefined RESULT_VARIABLE rc)
-    execute_process(COMMAND ${NM} --defined-only --extern-only ${object} OUTPUT_VARIABLE exported RESULT_VARIABLE rc2)
-    if(NOT rc EQUAL 0 OR NOT rc2 EQUAL 0)
-      message(FATAL_ERROR "${NM} failed on ${object}")
-    endif()
+    object_dump(undefined ${object} ${NM} --undefined-only)
+    object_dump(exported ${object} ${NM} --defined-only --extern-only)
     symbol_names("${undefined}" undefined)
     foreach(symbol IN LISTS undefined)
       if(symbol IN_LIST above)

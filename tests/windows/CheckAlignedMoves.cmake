@@ -3,14 +3,10 @@
 # to be misaligned. The kernels are assembled with unaligned moves only; this
 # makes sure no aligned or non-temporal (also alignment-checked) move of a
 # YMM or ZMM register to or from memory is left anywhere in the library.
-cmake_policy(VERSION 3.25)
-string(REPLACE "|" ";" objects "${OBJECTS}")
+include(${CMAKE_CURRENT_LIST_DIR}/../ObjectScan.cmake)
 set(wide 0)
 foreach(object IN LISTS objects)
-  execute_process(COMMAND ${OBJDUMP} -d --no-show-raw-insn ${object} OUTPUT_VARIABLE code RESULT_VARIABLE rc)
-  if(NOT rc EQUAL 0 OR NOT code MATCHES "file format")
-    message(FATAL_ERROR "${OBJDUMP} -d failed on ${object}")
-  endif()
+  object_code(code ${object})
   string(REGEX MATCHALL "\tvmov(ap[sd]|dqa(32|64)?|nt[a-z]*) [^\n]*" moves "${code}")
   foreach(move IN LISTS moves)
     if(move MATCHES "%[yz]mm" AND move MATCHES "\\(")

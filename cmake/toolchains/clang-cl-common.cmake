@@ -51,7 +51,7 @@ endif()
 # the way. No /GS: its cookie lives in Microsoft's static runtime, which Wine
 # does not have.
 string(JOIN " " flags --target=${QUARNEL_CLANG_CL_TARGET} /X /GS-
-  "\"/imsvc${CMAKE_CURRENT_LIST_DIR}/msvc-stand-ins\""
+  "\"/imsvc${CMAKE_CURRENT_LIST_DIR}/../windows-sdk/msvc-stand-ins\""
   "\"/imsvc${QUARNEL_WINE_INCLUDE}/msvcrt\"" "\"/imsvc${QUARNEL_WINE_INCLUDE}/windows\""
   -DWINE_UNICODE_NATIVE)
 foreach(name IN LISTS QUARNEL_WINE_INLINE_INTRINSICS)

@@ -1,4 +1,4 @@
-# clang-cl for 32-bit Windows, as cmake/clang-cl-x86_64.cmake is for 64-bit.
+# clang-cl for 32-bit Windows, as cmake/toolchains/clang-cl-x86_64.cmake is for 64-bit.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR X86)
 set(QUARNEL_CLANG_CL_TARGET i686-pc-windows-msvc)
