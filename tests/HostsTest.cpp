@@ -649,11 +649,13 @@ print(seen[-1], all(m for _, _, m in seen), [d for d, _, _ in seen] == sorted({d
 p = quarnel.convert_pairs([("tree/a.tga", "x.tga")], update=True, texel_size=2.0)
 print(p.converted, p.skipped, p.failures)
 print(quarnel.create_bump_maps([("x.tga", "y.tga"), ("y.tga", "z.tga")]).converted)
-for bad in ({"jobs": 0}, {"texel_size": 1e40}, {"texel_size": float("nan")}, {"memory": "1Q"}):
+ok = ("tree/a.tga", "w.tga")
+for pairs, bad in (([ok], {"jobs": 0}), ([ok], {"texel_size": 1e40}), ([ok], {"texel_size": float("nan")}),
+                   ([ok], {"memory": "1Q"}), (ok, {}), ([ok + ("v.tga",)], {}), ([("tree/a.tga\0", "w.tga")], {})):
     try:
-        quarnel.convert_pairs([("tree/a.tga", "w.tga")], **bad)
+        quarnel.convert_pairs(pairs, **bad)
     except ValueError as error:
-        print("ValueError", str(error).split(":")[0])
+        print("ValueError", str(error).split(":")[0].split(" ")[0])
 for bad in ({"module": "/nope.so"}, {"out_dir": "tree/a.tga/out"}):
     try:
         quarnel.convert_tree("tree", **{"out_dir": "w", **bad})
@@ -679,7 +681,8 @@ print(sorted((s.converted, s.failed, [r.messages for r in s.results]) for s in s
               "2 0 1 [('out/a_n.tga', 'converted', ()), ('out/bad_n.tga', 'failed', "
               "(\"'tree/bad.tga' is truncated\",)), ('out/sub/b_n.tga', 'converted', ())]\n"
               "(3, 3, True) True True\n1 0 ()\n2\nValueError --jobs\nValueError --texel-size\nValueError --texel-size\n"
-              "ValueError --memory\nOSError True\nOSError True\nRuntimeError True\n"
+              "ValueError --memory\nValueError pairs\nValueError pairs\nValueError path\nOSError True\nOSError True\n"
+              "RuntimeError True\n"
               "(2, 1, [(), (\"'tree/bad.tga' is truncated\",), ()]) True\n")
         << run.err;
     // Each failure logged once, Python's last resort printing it.
