@@ -555,6 +555,7 @@ TEST_P(Bindings, ParseOptionsAndExitAsTheToolsDo)
         {{"--update=1", "a.tga", "x.tga"}, 2, "--update"},
         {{"", "x.tga"}, 2, "an empty path names no file"},
         {{"a.tga"}, 2, "'a.tga' has no DST"},
+        {{"--files-from", "nope.lst", "--out-dir", "o"}, 2, "cannot read the list 'nope.lst'"},
         {{"--module", "/nope.so", "a.tga", "x.tga"}, 1, "cannot load the module: /nope.so"},
     };
     for (const auto& c : cases) {
@@ -624,6 +625,9 @@ TEST_P(Bindings, PrintATreeAlike)
     EXPECT_EQ(Count(run.err, name + ": 'tree/sub/deeper/c.tga' is truncated\n"), 1u) << run.err;
     EXPECT_EQ(Count(run.err, "\n"), 2u) << run.err;
     ExpectMaps(tmp, {"out/a_n.tga", "out/sub/b_n.tga"});
+    const SRun quiet = Launch({Host({"-q", "--out-dir", "out", "tree"}), tmp.dir});
+    EXPECT_EQ(quiet.status, 1);
+    EXPECT_EQ(quiet.out + quiet.err, run.err) << "-q: failures only";
 }
 
 INSTANTIATE_TEST_SUITE_P(ToolAndPython, Bindings, ::testing::Values(false, true),
@@ -641,19 +645,21 @@ TEST(PythonApi, ResultsErrorsProgressAndBatchesAtOnce)
     WriteFile(tmp.Path("big.tga"), RandomTga(1024, 1024, 9));
     const std::string script = R"(
 import glob, subprocess, threading, time, quarnel
-seen = []
+seen = []  # a callback slower than the jobs: the last counts still come
 s = quarnel.convert_tree("tree", "out", jobs=2, progress=lambda p: seen.append(
-    (p.done, p.jobs, threading.current_thread() is threading.main_thread())))
+    (p.done, p.jobs, threading.current_thread() is threading.main_thread())) or time.sleep(0.2))
 print(s.converted, s.skipped, s.failed, [(r.destination, r.outcome, r.messages) for r in s.results])
 print(seen[-1], all(m for _, _, m in seen), [d for d, _, _ in seen] == sorted({d for d, _, _ in seen}))
 p = quarnel.convert_pairs([("tree/a.tga", "x.tga")], update=True, texel_size=2.0)
-print(p.converted, p.skipped, p.failures)
-print(quarnel.create_bump_maps([("x.tga", "y.tga"), ("y.tga", "z.tga")]).converted)
-for bad in ({"jobs": 0}, {"texel_size": 1e40}, {"texel_size": float("nan")}, {"memory": "1Q"}):
+print(p.converted, p.skipped, p.failures, quarnel.convert_pairs([("tree/a.tga", "x.tga")], update=True).skipped)
+print(quarnel.create_bump_maps([("x.tga", "y.tga"), ("y.tga", "z.tga")], texel_size=0.5).converted)
+ok = ("tree/a.tga", "w.tga")
+for pairs, bad in (([ok], {"jobs": 0}), ([ok], {"texel_size": 1e40}), ([ok], {"texel_size": float("nan")}),
+                   ([ok], {"memory": "1Q"}), (ok, {}), ([ok + ("v.tga",)], {}), ([("tree/a.tga\0", "w.tga")], {})):
     try:
-        quarnel.convert_pairs([("tree/a.tga", "w.tga")], **bad)
+        quarnel.convert_pairs(pairs, **bad)
     except ValueError as error:
-        print("ValueError", str(error).split(":")[0])
+        print("ValueError", str(error).split(":")[0].split(" ")[0])
 for bad in ({"module": "/nope.so"}, {"out_dir": "tree/a.tga/out"}):
     try:
         quarnel.convert_tree("tree", **{"out_dir": "w", **bad})
@@ -678,14 +684,15 @@ print(sorted((s.converted, s.failed, [r.messages for r in s.results]) for s in s
     EXPECT_EQ(run.out,
               "2 0 1 [('out/a_n.tga', 'converted', ()), ('out/bad_n.tga', 'failed', "
               "(\"'tree/bad.tga' is truncated\",)), ('out/sub/b_n.tga', 'converted', ())]\n"
-              "(3, 3, True) True True\n1 0 ()\n2\nValueError --jobs\nValueError --texel-size\nValueError --texel-size\n"
-              "ValueError --memory\nOSError True\nOSError True\nRuntimeError True\n"
+              "(3, 3, True) True True\n1 0 () 1\n2\nValueError --jobs\nValueError --texel-size\nValueError --texel-size\n"
+              "ValueError --memory\nValueError pairs\nValueError pairs\nValueError path\nOSError True\nOSError True\n"
+              "RuntimeError True\n"
               "(2, 1, [(), (\"'tree/bad.tga' is truncated\",), ()]) True\n")
         << run.err;
     // Each failure logged once, Python's last resort printing it.
     EXPECT_EQ(Count(run.err, "'tree/bad.tga' is truncated\n"), 5u) << run.err;
     EXPECT_EQ(ReadFile(tmp.Path("z.tga")),
-              reference::ConvertFile(reference::ConvertFile(reference::ConvertFile(kSource, 2.0f), 1.0f), 1.0f));
+              reference::ConvertFile(reference::ConvertFile(reference::ConvertFile(kSource, 2.0f), 0.5f), 0.5f));
 }
 
 }  // namespace

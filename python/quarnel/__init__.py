@@ -94,7 +94,12 @@ def convert_pairs(pairs: Iterable[Tuple[PathLike, PathLike]], *, texel_size: flo
     does: at once on `jobs` workers, or one after another in the order given
     where the pairs depend on each other (a destination named twice or
     read by another pair). The options are convert_tree's."""
-    paths = [encode(path) for pair in pairs for path in pair]
+    paths = []
+    for pair in pairs:
+        # A lone pair's strings, or a longer tuple, would be read as more pairs.
+        if not isinstance(pair, (tuple, list)) or len(pair) != 2:
+            raise ValueError(f"pairs: {pair!r} is not a (source, destination) pair")
+        paths += [encode(pair[0]), encode(pair[1])]
     return _convert(_settings(None, texel_size, jobs, update, memory, module), paths, progress)
 
 

@@ -59,12 +59,15 @@ def check(executor, client=None):
     if client:  # each worker loaded its engine once, and the five shards ran on them
         loads = client.run(lambda: _engine._load.cache_info()).values()
         assert sum(c.hits + c.misses for c in loads) == 5 and all(c.misses <= 1 for c in loads), loads
-    for bad, why in (({"texel_size": 0}, "is not a texel size"), ({"shard_size": 0}, "shard_size")):
+    # Refused here, or (an OUT that cannot be made) on the workers.
+    for bad, kind, why in (({"texel_size": 0}, ValueError, "is not a texel size"),
+                           ({"shard_size": 0}, ValueError, "shard_size"),
+                           ({"out_dir": "tree/a.tga/out"}, OSError, "cannot make the folder")):
         try:
-            quarnel.convert_tree("tree", "out-link", executor=executor, **bad)
+            quarnel.convert_tree("tree", **{"out_dir": "out-link", "executor": executor, **bad})
             raise AssertionError(f"{bad} was taken")
-        except ValueError as error:
-            assert why in str(error), error
+        except (ValueError, OSError) as error:
+            assert type(error) is kind and why in str(error), error
 
 
 def main(kind, sample):
