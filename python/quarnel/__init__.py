@@ -20,8 +20,8 @@ lie beside this file in a wheel; a build's or an install's copy of the
 package finds them where those put them. The engine decides every rule of
 a batch; this package only translates. A usage error raises ValueError, a
 module that does not load or an OUT that cannot be made OSError. Each
-failed job's messages go to the 'quarnel' logger (printed on standard error
-where logging is not set up). On an interrupt (KeyboardInterrupt, or any
+failed job's messages also go to the 'quarnel' logger, silent until the
+application sets up logging. On an interrupt (KeyboardInterrupt, or any
 exception from the progress callback) no new job starts and the running
 ones finish before it goes on.
 """

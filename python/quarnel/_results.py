@@ -9,9 +9,10 @@ Outcome = Literal["converted", "skipped", "failed"]
 # As the engine numbers them.
 OUTCOMES: Tuple[Outcome, ...] = ("converted", "skipped", "failed")
 
-# Each failed job's messages, as they come; with no logging set up, Python
-# prints them on standard error.
+# Each failed job's messages, as they come, for an application that sets up
+# logging; a library prints nothing of its own (the results hold them too).
 log = logging.getLogger("quarnel")
+log.addHandler(logging.NullHandler())
 
 
 @dataclasses.dataclass(frozen=True)
