@@ -47,7 +47,9 @@
 //   one converting its own source in place, which is flushed before the
 //   rename; what a power loss leaves otherwise depends on the file system
 //   (docs/destination.md). A symlink, a file with several hard links, a FIFO,
-//   a device and a file whose folder refuses a new file are written directly
+//   a device, a file whose folder refuses a new file, another user's file
+//   whose owner a replacement could not keep, a file mounted over its name
+//   and, on Windows, a file another program holds open are written directly
 //   instead, so they keep their meaning; a failed write leaves those cut short.
 //
 // Ownership and threads
@@ -97,7 +99,10 @@
 //         reading the ID field, colour map or pixels failed
 //     Cant open '<dstpath>' for writing
 //         neither a temporary file beside it nor the destination opens (a
-//         missing or read-only folder, a read-only file, a folder)
+//         missing or read-only folder, a read-only file, a folder), or no
+//         temporary file can be made beside an ordinary file for another
+//         reason than a folder refusing it (no inode or descriptor left);
+//         the file is then as it was
 //     Cant write '<dstpath>'
 //         writing, flushing, closing or renaming the output failed (a full
 //         disk, a file-size limit, a pipe whose reader has gone)

@@ -387,8 +387,10 @@ TEST(Job, DestinationFileSizeLimitIsAFailedWrite)
 
 // A full disk under an existing destination leaves the old file whole, and
 // no temporary file: for a map larger than the write buffer, which fails in
-// a write, and for a tiny one, which fails only as it is flushed and closed.
-// The disk is a small tmpfs, filled up, in a mount namespace of the child's own.
+// a write, and for a tiny one, which fails only as it is flushed and closed;
+// and with no inode left for a temporary file, which is no reason to write
+// in place. The disk is a small tmpfs, filled up, in a mount namespace of
+// the child's own.
 TEST(Job, FullDiskKeepsTheOldDestination)
 {
     TempDir tmp;
@@ -400,7 +402,7 @@ TEST(Job, FullDiskKeepsTheOldDestination)
     const Bytes keep(1000, 'k');
     const SChild child = RunInChild([&] {
         if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            mount("quarnel-test", disk.c_str(), "tmpfs", 0, "size=64k") != 0)
+            mount("quarnel-test", disk.c_str(), "tmpfs", 0, "size=64k,nr_inodes=8") != 0)
             return 77;
         WriteFile(dst, keep);
         const int fd = open(filler.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
@@ -410,12 +412,17 @@ TEST(Job, FullDiskKeepsTheOldDestination)
         close(fd);
         std::vector<SCreateBumpMap> jobs = {Job(big, dst), Job(tiny, dst)};
         CreateBumpMaps(jobs.data(), 2);
-        return ReadFile(dst) == keep && FolderNames(disk) == Strings{"dst.tga", "filler"} ? 0 : 2;
+        const bool kept = ReadFile(dst) == keep && FolderNames(disk) == Strings{"dst.tga", "filler"};
+        for (int n = 0; close(open((disk + "/" + std::to_string(n)).c_str(), O_CREAT | O_CLOEXEC, 0600)) == 0;)
+            ++n;
+        CreateBumpMaps(jobs.data(), 1);
+        return kept && ReadFile(dst) == keep ? 0 : 2;
     });
     if (child.status == 77 << 8)
         GTEST_SKIP() << "cannot mount a tmpfs here (needs root and mount namespaces)";
     EXPECT_EQ(child.status, 0) << "2: the destination changed or a temporary file stayed";
-    EXPECT_EQ(child.messages, Strings(2, "Cant write " + Quote(dst)));
+    EXPECT_EQ(child.messages, (Strings{"Cant write " + Quote(dst), "Cant write " + Quote(dst),
+                                       "Cant open " + Quote(dst) + " for writing"}));
 }
 
 // The host killed as soon as anything appears in the folder of an in-place

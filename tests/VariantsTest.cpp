@@ -175,7 +175,8 @@ std::string Names(const SCpuFeatures& f)
 // and leaf 0x80000001 built from each model's documented features (a bit
 // nothing here reads may differ from a given part's dump); XCR0 as Linux
 // sets it. A masked feature is a virtual machine's, as QEMU's -cpu
-// Haswell,-fma gives it. Each flag read under another's name fails a row.
+// Haswell,-fma gives it: each one a kernel needs, masked in turn. Each flag
+// read under another's name, or not read, fails a row.
 // Then the reader on this processor (and each one CI emulates) against the
 // compiler's own.
 TEST(NormalsVariants, FeaturesFromEachProcessorsAnswers)
@@ -187,14 +188,25 @@ TEST(NormalsVariants, FeaturesFromEachProcessorsAnswers)
         SCpuFeatures features;  // SSE2, AVX2, FMA, AVX-512 F, BW, VL
     } cases[] = {
         {"Westmere (Xeon X5670)", {0x029EE3FF, 0xBFEBFBFF, 0, 0, 0, 0x1, 0}, {t, f, f, f, f, f}},
+        {"Sandy Bridge (Core i7-2600K): AVX, no AVX2", {0x1FBAE3FF, 0xBFEBFBFF, 0, 0, 0, 0x1, 0x7}, {t, f, f, f, f, f}},
         {"Haswell (Core i7-4770K)", {0x7FFAFBFF, 0xBFEBFBFF, 0x27AB, 0, 0, 0x21, 0x7}, {t, t, t, f, f, f}},
         {"Haswell, FMA masked", {0x7FFAEBFF, 0xBFEBFBFF, 0x27AB, 0, 0, 0x21, 0x7}, {t, t, f, f, f, f}},
         {"Haswell, system without XSAVE", {0x77FAFBFF, 0xBFEBFBFF, 0x27AB, 0, 0, 0x21, 0x7}, {t, f, f, f, f, f}},
+        {"Haswell, system saving no YMM state", {0x7FFAFBFF, 0xBFEBFBFF, 0x27AB, 0, 0, 0x21, 0x3}, {t, f, f, f, f, f}},
+        {"Haswell, AVX masked", {0x6FFAFBFF, 0xBFEBFBFF, 0x27AB, 0, 0, 0x21, 0x7}, {t, f, t, f, f, f}},
+        {"Haswell, AVX2 masked", {0x7FFAFBFF, 0xBFEBFBFF, 0x278B, 0, 0, 0x21, 0x7}, {t, f, t, f, f, f}},
+        {"Haswell, BMI1 masked", {0x7FFAFBFF, 0xBFEBFBFF, 0x27A3, 0, 0, 0x21, 0x7}, {t, f, t, f, f, f}},
+        {"Haswell, BMI2 masked", {0x7FFAFBFF, 0xBFEBFBFF, 0x26AB, 0, 0, 0x21, 0x7}, {t, f, t, f, f, f}},
+        {"Haswell, LZCNT masked", {0x7FFAFBFF, 0xBFEBFBFF, 0x27AB, 0, 0, 0x01, 0x7}, {t, f, t, f, f, f}},
+        {"Haswell, MOVBE masked", {0x7FBAFBFF, 0xBFEBFBFF, 0x27AB, 0, 0, 0x21, 0x7}, {t, f, t, f, f, f}},
+        {"Haswell, POPCNT masked", {0x7F7AFBFF, 0xBFEBFBFF, 0x27AB, 0, 0, 0x21, 0x7}, {t, f, t, f, f, f}},
         {"Skylake-X (Core i9-7900X)", {0x7FFEFBFF, 0xBFEBFBFF, 0xD39FFFFB, 0x18, 0, 0x121, 0x2FF}, {t, t, t, t, t, t}},
         {"Skylake-X, system saving no AVX-512 state", {0x7FFEFBFF, 0xBFEBFBFF, 0xD39FFFFB, 0x18, 0, 0x121, 0x7},
          {t, t, t, f, f, f}},
         {"Skylake-X, BW masked", {0x7FFEFBFF, 0xBFEBFBFF, 0x939FFFFB, 0x18, 0, 0x121, 0x2FF}, {t, t, t, t, f, t}},
         {"Skylake-X, VL masked", {0x7FFEFBFF, 0xBFEBFBFF, 0x539FFFFB, 0x18, 0, 0x121, 0x2FF}, {t, t, t, t, t, f}},
+        {"Skylake-X, F masked", {0x7FFEFBFF, 0xBFEBFBFF, 0xD39EFFFB, 0x18, 0, 0x121, 0x2FF}, {t, t, t, f, t, t}},
+        {"Skylake-X, CD masked", {0x7FFEFBFF, 0xBFEBFBFF, 0xC39FFFFB, 0x18, 0, 0x121, 0x2FF}, {t, t, t, f, t, t}},
         {"Knights Landing (Xeon Phi 7210): F and CD only", {0x7FF8F3BF, 0xBFEBFBFF, 0x1C0D23AB, 0x1, 0, 0x121, 0xE7},
          {t, t, t, f, f, f}},
         {"Zen 4 (Ryzen 9 7950X)", {0x7EF8320B, 0x178BFBFF, 0xF1BF97A9, 0x415FDE, 0, 0x75C237FF, 0x2E7},

@@ -150,6 +150,7 @@ bool OpenDestination(const char* path, SDestination* dst)
     if (replace) {
         // A new file gets what "wb" would give it: 0666 less the umask.
         const int temp = CreateTemp(path, fd >= 0 ? 0600 : 0666, dst);
+        const int refused = temp < 0 ? errno : 0;
         if (temp >= 0 && (fd < 0 || TakeOver(temp, old))) {
             if (fd >= 0)
                 close(fd);
@@ -165,6 +166,14 @@ bool OpenDestination(const char* path, SDestination* dst)
             unlink(dst->temp);
         }
         dst->temp[0] = '\0';
+        // Only a folder that refuses a new file sends an ordinary file to be
+        // written in place. Any other failure to make one (no inode left on
+        // the disk, no descriptor left) fails the job with the file as it
+        // was, since a failed write would leave it cut short.
+        if (temp < 0 && fd >= 0 && refused != EACCES && refused != EPERM && refused != EROFS) {
+            close(fd);
+            return false;
+        }
     }
     if (fd < 0) {
         // Through a symlink, say; what it leads to may be the source.

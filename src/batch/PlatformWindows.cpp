@@ -193,32 +193,42 @@ HANDLE ProbeDestination(const char* path)
 
 // How many bytes of path the temporary name keeps: all of it, or where a
 // name within 25 UTF-16 units of the 255 a component may hold leaves no
-// room for the usual temporary name, only its folder, so that a long name
-// never sends an ordinary file to be written in place. The last separator
-// is found a character at a time: in a double-byte code page a character's
-// second byte may be a backslash.
-std::size_t TempKeep(const char* path)
+// room for the usual temporary name, only its folder (*folder bytes), so
+// that a long name never sends an ordinary file to be written in place.
+// The last separator is found a character at a time: in a double-byte code
+// page a character's second byte may be a backslash.
+std::size_t TempKeep(const char* path, std::size_t* folder)
 {
     const UINT codePage = AreFileApisANSI() ? CP_ACP : CP_OEMCP;
-    std::size_t folder = 0, length = 0;
+    std::size_t length = 0;
+    *folder = 0;
     for (; path[length] != '\0'; ++length) {
         if (IsDBCSLeadByteEx(codePage, static_cast<BYTE>(path[length])) && path[length + 1] != '\0')
             ++length;
         else if (path[length] == '\\' || path[length] == '/' || path[length] == ':')
-            folder = length + 1;
+            *folder = length + 1;
     }
-    const int units = MultiByteToWideChar(codePage, 0, path + folder, -1, nullptr, 0) - 1;
-    return units >= 0 && static_cast<std::size_t>(units) + kTempNameLength > 255 ? folder : length;
+    const int units = MultiByteToWideChar(codePage, 0, path + *folder, -1, nullptr, 0) - 1;
+    return units >= 0 && static_cast<std::size_t>(units) + kTempNameLength > 255 ? *folder : length;
 }
 
-// A new file of our own beside path, or INVALID_HANDLE_VALUE where the
-// folder refuses one. Not inheritable, like every handle the job opens.
+// A new file of our own beside path, or INVALID_HANDLE_VALUE, its reason
+// in GetLastError, where the folder refuses one. Not inheritable, like
+// every handle the job opens. A file system whose limit is not 255 UTF-16
+// units (a Linux one under Wine or a Samba server, 255 bytes of UTF-8)
+// may refuse the usual name at fewer units, so any refusal of it is tried
+// again with the short one.
 HANDLE CreateTemp(const char* path, DWORD attributes, SDestination* dst)
 {
-    const std::size_t keep = TempKeep(path);
+    std::size_t folder = 0;
+    std::size_t keep = TempKeep(path, &folder);
     for (unsigned attempt = 0; attempt < 64; ++attempt) {
         TempPath(path, keep, TempSeed(attempt), dst->temp, sizeof dst->temp);
         const HANDLE handle = OpenHandle(dst->temp, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW, attributes);
+        if (handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS && keep != folder) {
+            keep = folder;
+            continue;
+        }
         if (handle != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
             return handle;
     }
@@ -246,6 +256,7 @@ bool OpenDestination(const char* path, SDestination* dst)
     dst->id = {false, 0, 0};
     dst->temp[0] = '\0';
     const HANDLE probe = ProbeDestination(path);
+    const bool exists = probe != INVALID_HANDLE_VALUE;
     DWORD attributes = FILE_ATTRIBUTE_NORMAL;
     bool replace = false;
     if (probe == INVALID_HANDLE_VALUE) {
@@ -279,6 +290,11 @@ bool OpenDestination(const char* path, SDestination* dst)
             return dst->f != nullptr;
         }
         dst->temp[0] = '\0';
+        // Only a folder that refuses a new file sends an existing file to be
+        // written in place: a full disk or no handle left fails the job with
+        // the file as it was.
+        if (exists && GetLastError() != ERROR_ACCESS_DENIED)
+            return false;
     }
     const HANDLE handle = OpenHandle(path, GENERIC_WRITE, CREATE_ALWAYS);
     if (handle == INVALID_HANDLE_VALUE)

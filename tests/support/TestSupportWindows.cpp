@@ -12,12 +12,15 @@ namespace testsupport {
 
 namespace {
 
-// The wide form of a path, with the "\\?\" prefix where it is too long for
-// the A functions, so tests can make and check files the library must reach
-// by long paths. Test paths are plain ASCII.
+// The wide form of a path, decoded as the library's A paths are, with the
+// "\\?\" prefix where it is too long for the A functions, so tests can make
+// and check files the library must reach by long paths.
 std::wstring Wide(const std::string& path)
 {
-    const std::wstring wide(path.begin(), path.end());
+    std::wstring wide(path.size(), L'\0');
+    wide.resize(static_cast<std::size_t>(MultiByteToWideChar(
+        AreFileApisANSI() ? CP_ACP : CP_OEMCP, 0, path.data(), static_cast<int>(path.size()), &wide[0],
+        static_cast<int>(wide.size()))));
     if (path.size() < MAX_PATH)
         return wide;
     return path.compare(0, 2, "\\\\") == 0 ? L"\\\\?\\UNC" + wide.substr(1) : L"\\\\?\\" + wide;

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <cwchar>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ImportPatch.h"
@@ -51,16 +52,22 @@ int __cdecl CountCommit(int fd)
 // The module's CreateFileW; while g_takeTemp is set, the first temporary
 // name it would create is taken first, as another process might; while
 // g_tempUnwritable is, a temporary file is made but opened for reading
-// only, so writing it fails as on a full disk.
+// only, so writing it fails as on a full disk; while g_tempRefused is not
+// 0, no temporary file is made, for that reason.
 using CreateFileWFn = decltype(&CreateFileW);
 CreateFileWFn g_createFile = nullptr;
 bool g_takeTemp = false, g_tempUnwritable = false;
+DWORD g_tempRefused = 0;
 std::string g_taken;  // that name
 HANDLE WINAPI TakeTempFirst(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                             DWORD disposition, DWORD flags, HANDLE from)
 {
     if (g_tempUnwritable && std::wcsstr(path, L".quarnel-") != nullptr)
         access = GENERIC_READ;
+    if (g_tempRefused != 0 && std::wcsstr(path, L".quarnel-") != nullptr) {
+        SetLastError(g_tempRefused);
+        return INVALID_HANDLE_VALUE;
+    }
     if (g_takeTemp && std::wcsstr(path, L".quarnel-") != nullptr) {
         g_takeTemp = false;
         g_taken.clear();
@@ -312,19 +319,32 @@ TEST(WindowsHost, DestinationsHeldByAnotherProcess)
 
 // A failed write leaves the old map whole and no temporary file, whatever
 // the name's length: from 231 UTF-16 units on, the usual temporary name
-// would pass the 255 a component may hold. The longest path fills the
-// record's 511 bytes.
+// would pass the 255 a component may hold; under Wine 126 units of "é"
+// take 246 bytes of UTF-8, and the usual name would pass Linux's 255. The
+// longest path fills the record's 511 bytes. A temporary file refused for
+// want of room leaves the old map too; one its folder refuses sends the
+// map to the file itself.
 TEST(WindowsHost, FailedWriteKeepsTheOldMapWhateverTheNameLength)
 {
     TempDir tmp;
     const std::string src = tmp.Path("src.tga");
     const std::string deep = tmp.Path(std::string(511 - 2 - 250 - tmp.dir.size(), 'd'));
     ASSERT_TRUE(MakeFolder(deep));
-    Strings dsts = {tmp.Path("dst.tga"), deep + "\\" + std::string(244, 'n') + "_n.tga"};
+    Strings dsts = {tmp.Path("dst.tga"), deep + "\\" + std::string(244, 'n') + "_n.tga",
+                    tmp.Path(std::string(120, '\xE9') + "_n.tga")};
     for (const unsigned length : {200u, 231u, 242u, 251u, 255u})
         dsts.push_back(tmp.Path(std::string(length - 6u, 'n') + "_n.tga"));
-    const Bytes keep(1 << 16, 'k');
-    WriteFile(src, RandomTga(6, 5, 71));
+    const Bytes keep(1 << 16, 'k'), source = RandomTga(6, 5, 71);
+    WriteFile(src, source);
+    for (const auto& [refusal, shown, kept] :
+         {std::tuple{DWORD{ERROR_DISK_FULL}, Strings{"Cant open " + Quote(dsts[0]) + " for writing"}, keep},
+          std::tuple{DWORD{ERROR_ACCESS_DENIED}, Strings{}, reference::ConvertFile(source, 1.0f)}}) {
+        WriteFile(dsts[0], keep);
+        g_tempRefused = refusal;
+        EXPECT_EQ(RunHost({Job(src, dsts[0])}), shown);
+        g_tempRefused = 0;
+        EXPECT_EQ(ReadFile(dsts[0]), kept) << refusal;
+    }
     for (const std::string& dst : dsts) {
         SCOPED_TRACE(dst.substr(dst.rfind('\\') + 1).size());
         WriteFile(dst, keep);
