@@ -425,6 +425,37 @@ TEST(Job, FullDiskKeepsTheOldDestination)
                                        "Cant open " + Quote(dst) + " for writing"}));
 }
 
+// A file mounted over its name, from another file system or bound from its
+// own, cannot be replaced by a rename: it is written directly.
+TEST(Job, FilesMountedOverTheirNamesAreWrittenInPlace)
+{
+    TempDir tmp;
+    const std::string src = tmp.Path("src.tga"), disk = tmp.Path("disk"), bound = tmp.Path("bound.tga");
+    const std::string other = tmp.Path("other.tga"), same = tmp.Path("same.tga");
+    const Bytes source = RandomTga(6, 5, 29), map = reference::ConvertFile(source, 1.0f), keep(1000, 'k');
+    WriteFile(src, source);
+    for (const std::string& path : {bound, other, same})
+        WriteFile(path, keep);
+    ASSERT_TRUE(MakeFolder(disk));
+    const SChild child = RunInChild([&] {
+        if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("quarnel-test", disk.c_str(), "tmpfs", 0, "size=64k") != 0)
+            return 77;
+        WriteFile(disk + "/f.tga", keep);
+        if (mount((disk + "/f.tga").c_str(), other.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+            mount(bound.c_str(), same.c_str(), nullptr, MS_BIND, nullptr) != 0)
+            return 77;
+        std::vector<SCreateBumpMap> jobs = {Job(src, other), Job(src, same)};
+        CreateBumpMaps(jobs.data(), 2);
+        return ReadFile(disk + "/f.tga") == map && ReadFile(bound) == map ? 0 : 2;
+    });
+    if (child.status == 77 << 8)
+        GTEST_SKIP() << "cannot mount here (needs root and mount namespaces)";
+    EXPECT_EQ(child.status, 0) << "2: a mounted file was not written";
+    EXPECT_EQ(child.messages, Strings{});
+    EXPECT_EQ(FolderNames(tmp.dir), (Strings{"bound.tga", "disk", "other.tga", "same.tga", "src.tga"}));
+}
+
 // The host killed as soon as anything appears in the folder of an in-place
 // conversion, and at points further into the write: the name holds the old
 // file or the whole map, never a torn one.

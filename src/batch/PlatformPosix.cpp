@@ -105,14 +105,28 @@ int CreateTemp(const char* path, mode_t mode, SDestination* dst)
     return -1;
 }
 
+// Whether the file open as fd is mounted over its name (Linux 5.8 and
+// later say so), even bound from its own file system, where st_dev, the
+// older kernels' sign, is the folder's.
+bool MountedOverItsName(int fd)
+{
+#if defined(STATX_ATTR_MOUNT_ROOT)
+    struct statx sx;
+    return statx(fd, "", AT_EMPTY_PATH, 0, &sx) == 0 && (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+#else
+    (void)fd;
+    return false;
+#endif
+}
+
 // The replacement keeps what the old file's name meant besides its bytes: its
 // permission bits, owner and group. Where the owner cannot be kept (another
-// user's file we may write), or the old file is mounted over the name from
-// another file system (which no rename replaces), it is written directly.
-bool TakeOver(int fd, const struct stat& old)
+// user's file we may write), or the old file is mounted over the name (which
+// no rename replaces), it is written directly.
+bool TakeOver(int fd, int oldFd, const struct stat& old)
 {
     struct stat mine;
-    if (fstat(fd, &mine) != 0 || mine.st_dev != old.st_dev)
+    if (fstat(fd, &mine) != 0 || mine.st_dev != old.st_dev || MountedOverItsName(oldFd))
         return false;
     if ((mine.st_uid != old.st_uid || mine.st_gid != old.st_gid) && fchown(fd, old.st_uid, old.st_gid) != 0)
         return false;
@@ -151,7 +165,7 @@ bool OpenDestination(const char* path, SDestination* dst)
         // A new file gets what "wb" would give it: 0666 less the umask.
         const int temp = CreateTemp(path, fd >= 0 ? 0600 : 0666, dst);
         const int refused = temp < 0 ? errno : 0;
-        if (temp >= 0 && (fd < 0 || TakeOver(temp, old))) {
+        if (temp >= 0 && (fd < 0 || TakeOver(temp, fd, old))) {
             if (fd >= 0)
                 close(fd);
             dst->f = ToStream(temp, "wb");
