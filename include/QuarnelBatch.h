@@ -89,7 +89,8 @@
 //
 // Console (options.console)
 //   What the command lines print, written by the engine so every face prints
-//   it alike. Control characters in printed text (names, messages) are
+//   it alike. Control characters in printed text (names, messages), C1's
+//   among them, and where paths are UTF-8 each byte outside it, are
 //   written as \xHH. Each line goes out whole in one write.
 //     NONE      nothing
 //     QUIET     "<program>: <message>" on standard error for each failure,

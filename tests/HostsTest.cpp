@@ -279,13 +279,17 @@ const SRow kRows[] = {
      3, {}, {},
      [](const TempDir& t, const SRun&) { ExpectMaps(t, {"out/a_n.tga", "out/b_n.tga", "out/c_n.tga", "out/d_n.tga"}); },
      EOut::kGone},
-    {"a name that would clear the terminal",
+    {"names that would clear the terminal: ESC, C1's CSI as UTF-8 and as a stray byte, bytes outside UTF-8",
      [](const TempDir& t) {
-         Tree(t, {}, {"tree/\x1b[2Jx.tga"});
+         Tree(t, {}, {"tree/\x1b[2Jx.tga", "tree/y\x9b" "2J\xc2\x9b\r\xc3\xa9\xed\xa0\x80\xff.tga"});
          return Strings{"--out-dir", "out", "tree"};
      },
-     1, {"[1/1] tree/\\x1b[2Jx.tga\n"}, {"'tree/\\x1b[2Jx.tga' is truncated\n"},
-     [](const TempDir&, const SRun& run) { EXPECT_EQ(Count(run.out + run.err, "\x1b"), 0u); }},
+     1, {"[1/2] tree/\\x1b[2Jx.tga\n", "[2/2] tree/y\\x9b2J\\xc2\\x9b\\x0d\xc3\xa9\\xed\\xa0\\x80\\xff.tga\n"},
+     {"'tree/\\x1b[2Jx.tga' is truncated\n", "'tree/y\\x9b2J\\xc2\\x9b\\x0d\xc3\xa9\\xed\\xa0\\x80\\xff.tga' is truncated\n"},
+     [](const TempDir&, const SRun& run) {
+         for (const char* control : {"\x1b", "\x9b", "\r", "\xff"})
+             EXPECT_EQ(Count(run.out + run.err, control), 0u) << static_cast<int>(static_cast<unsigned char>(*control));
+     }},
     {"a tree 2,100 folders deep",
      [](const TempDir& t) {
          Tree(t, {"tree/a.tga"});

@@ -359,3 +359,8 @@ bool IsTerminal(int stream)
 {
     return isatty(stream) == 1;
 }
+
+bool PathsAreUtf8()
+{
+    return true;
+}
