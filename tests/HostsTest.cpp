@@ -543,8 +543,13 @@ TEST_P(Bindings, ParseOptionsAndExitAsTheToolsDo)
         Strings args;
         int status;
         std::string said;  // on standard output for status 0, else on standard error
+        EOut out = EOut::kFile;
     } cases[] = {
         {{"--help"}, 0, "--files-from FILE"},
+        {{"--help"}, 3, "", EOut::kClosed},
+        {{"--version"}, 3, "", EOut::kGone},
+        {{"-j=2", "--out-dir", "-o", "a.tga"}, 0, "1 converted"},
+        {{"-qj2", "--texel-size", "-2", "a.tga", "y.tga"}, 0, ""},
         {{"-j", "abc", "a.tga", "x.tga"}, 2, "'abc' is not a number of workers: a whole number from 1 to 4096"},
         {{"-j", "0", "a.tga", "x.tga"}, 2, "'0' is not a number of workers"},
         {{"-j2", "a.tga", "x.tga"}, 0, "1 converted"},
@@ -563,12 +568,14 @@ TEST_P(Bindings, ParseOptionsAndExitAsTheToolsDo)
         {{"--module", "/nope.so", "a.tga", "x.tga"}, 1, "cannot load the module: /nope.so"},
     };
     for (const auto& c : cases) {
-        const SRun run = Launch({Host(c.args), tmp.dir});
+        const SRun run = Launch({Host(c.args), tmp.dir, c.out});
         EXPECT_EQ(run.status, c.status) << c.args[0] << "\n" << run.out << run.err;
         EXPECT_NE((c.status == 0 ? run.out : run.err).find(c.said), std::string::npos) << c.said << "\n"
                                                                                      << run.out << run.err;
     }
     EXPECT_EQ(ReadFile(tmp.Path("x.tga")), reference::ConvertFile(kSource, 2.0f));
+    EXPECT_EQ(ReadFile(tmp.Path("y.tga")), reference::ConvertFile(kSource, -2.0f));
+    ExpectMaps(tmp, {"-o/a_n.tga"});
 }
 
 // A closed standard output ends neither the batch nor the exit status'
