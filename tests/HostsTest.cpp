@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -43,6 +44,7 @@ struct SLaunch {
     int signal = 0;        // sent once standard output has a line; negative: ignored from the start
     std::string input = "";  // standard input
     bool noThreads = false;  // stacks no thread can get
+    bool unprivileged = false;  // as nobody, where the suite runs as root, who reads any folder
 };
 
 std::string Text(const Bytes& b)
@@ -86,6 +88,8 @@ SRun Launch(const SLaunch& l)
         // Whatever the suite was started with (a shell's background job ignores SIGINT).
         for (const int s : {SIGINT, SIGTERM})
             signal(s, l.signal == -s ? SIG_IGN : SIG_DFL);
+        if (l.unprivileged && geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(125);
         if (l.noThreads) {
             const rlimit huge = {RLIM_INFINITY / 2, RLIM_INFINITY};
             setrlimit(RLIMIT_STACK, &huge);
@@ -155,6 +159,7 @@ struct SRow {
     EOut stdoutIs = EOut::kFile;
     int signal = 0;
     std::string input = "";
+    bool unprivileged = false;
 };
 
 // A tree of sources under tmp: good ones (kSource) and refused ones (one byte).
@@ -304,6 +309,20 @@ const SRow kRows[] = {
          return Strings{"--out-dir", "out", "tree"};
      },
      1, {"1 converted, 0 skipped, 1 failed\n"}, {"cannot convert below 'tree/d/d/d/"}, nullptr},
+    {"folders that cannot be read or searched deep in the tree are named and fail the run",
+     [](const TempDir& t) {
+         Tree(t, {"tree/a.tga", "tree/b/c/locked/d.tga", "tree/b/c/e.tga", "elsewhere/f.tga"});
+         MakeFolder(t.Path("tree/r"));
+         symlink("../../elsewhere", t.Path("tree/r/link").c_str());
+         for (const auto& [path, mode] : {std::pair{"tree/b/c/locked", 0}, std::pair{"tree/r", 0444}})
+             chmod(t.Path(path).c_str(), static_cast<mode_t>(mode));
+         chmod(t.dir.c_str(), 0777);
+         return Strings{"--out-dir", "out", "tree"};
+     },
+     1, {"2 converted, 0 skipped, 2 failed\n"},
+     {"cannot read the folder 'tree/b/c/locked'\n", "cannot read the folder 'tree/r/link'\n"},
+     [](const TempDir& t, const SRun&) { ExpectMaps(t, {"out/a_n.tga", "out/b/c/e_n.tga"}); }, EOut::kFile, 0, "",
+     true},
     {"pairs that depend on each other keep their order: a chain, a conversion in place",
      [](const TempDir& t) {
          Tree(t, {"a.tga", "d.tga"});
@@ -341,7 +360,7 @@ TEST_P(Batches, EndAsAWellMadeToolWould)
     Strings args = {QUARNEL_CONVERT};
     for (const std::string& a : row.make(tmp))
         args.push_back(a);
-    const SRun run = Launch({args, tmp.dir, row.stdoutIs, row.signal, row.input});
+    const SRun run = Launch({args, tmp.dir, row.stdoutIs, row.signal, row.input, false, row.unprivileged});
     EXPECT_EQ(run.status, row.status) << run.out << run.err;
     for (const std::string& line : row.out)
         EXPECT_EQ(Count(run.out, line), 1u) << line << " in\n" << run.out;
