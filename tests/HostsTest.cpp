@@ -216,24 +216,28 @@ const SRow kRows[] = {
          ExpectMaps(t, {"d0.tga", "d19.tga"});
          EXPECT_LT(run.seconds, 5.0);
      }},
-    {"--update over a map cut short, a folder in a map's place, and times a second apart to the nanosecond",
+    {"--update over a map cut short, a folder in a map's place, and times within a second: older, newer, "
+     "equal to the nanosecond, a nanosecond older",
      [](const TempDir& t) {
-         Tree(t, {"tree/a.tga", "tree/b.tga", "tree/c.tga", "tree/d.tga"});
+         Tree(t, {"tree/a.tga", "tree/b.tga", "tree/c.tga", "tree/d.tga", "tree/e.tga", "tree/f.tga"});
          MakeFolder(t.Path("out"));
          MakeFolder(t.Path("out/b_n.tga"));
          WriteFile(t.Path("out/a_n.tga"), Bytes(kMap.begin(), kMap.begin() + 100));
-         WriteFile(t.Path("out/c_n.tga"), Bytes(kMap.size(), 'o'));
-         WriteFile(t.Path("out/d_n.tga"), Bytes(kMap.size(), 'o'));
+         for (const char* map : {"out/c_n.tga", "out/d_n.tga", "out/e_n.tga", "out/f_n.tga"})
+             WriteFile(t.Path(map), Bytes(kMap.size(), 'o'));
          for (const auto& [name, ns] : std::vector<std::pair<std::string, std::int64_t>>{
                   {"tree/c.tga", kNow + 700000000}, {"out/c_n.tga", kNow + 200000000},
-                  {"tree/d.tga", kNow + 200000000}, {"out/d_n.tga", kNow + 700000000}})
+                  {"tree/d.tga", kNow + 200000000}, {"out/d_n.tga", kNow + 700000000},
+                  {"tree/e.tga", kNow + 500000000}, {"out/e_n.tga", kNow + 500000000},
+                  {"tree/f.tga", kNow + 500000001}, {"out/f_n.tga", kNow + 500000000}})
              SetModified(t.Path(name), ns);
          return Strings{"--update", "--out-dir", "out", "tree"};
      },
-     1, {"2 converted, 1 skipped, 1 failed\n"}, {"Cant open 'out/b_n.tga' for writing"},
+     1, {"3 converted, 2 skipped, 1 failed\n"}, {"Cant open 'out/b_n.tga' for writing"},
      [](const TempDir& t, const SRun&) {
-         ExpectMaps(t, {"out/a_n.tga", "out/c_n.tga"});
-         EXPECT_EQ(ReadFile(t.Path("out/d_n.tga")), Bytes(kMap.size(), 'o'));
+         ExpectMaps(t, {"out/a_n.tga", "out/c_n.tga", "out/f_n.tga"});
+         for (const char* kept : {"out/d_n.tga", "out/e_n.tga"})
+             EXPECT_EQ(ReadFile(t.Path(kept)), Bytes(kMap.size(), 'o')) << kept;
      }},
     {"an empty --out-dir and an empty path",
      [](const TempDir& t) {
