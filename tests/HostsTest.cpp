@@ -585,6 +585,7 @@ TEST_P(Bindings, ParseOptionsAndExitAsTheToolsDo)
         {{"a.tga", "x.tga", "--texel-size"}, 2, "--texel-size"},
         {{"--memory", "0", "a.tga", "x.tga"}, 2, "'0' is not a memory budget"},
         {{"--update=1", "a.tga", "x.tga"}, 2, "--update"},
+        {{"--\x1b[2J\x9b", "a.tga", "x.tga"}, 2, "--\\x1b[2J\\x9b"},
         {{"", "x.tga"}, 2, "an empty path names no file"},
         {{"a.tga"}, 2, "'a.tga' has no DST"},
         {{"--files-from", "nope.lst", "--out-dir", "o"}, 2, "cannot read the list 'nope.lst'"},
@@ -593,6 +594,7 @@ TEST_P(Bindings, ParseOptionsAndExitAsTheToolsDo)
     for (const auto& c : cases) {
         const SRun run = Launch({Host(c.args), tmp.dir, c.out});
         EXPECT_EQ(run.status, c.status) << c.args[0] << "\n" << run.out << run.err;
+        EXPECT_EQ(run.err.find('\x1b'), std::string::npos) << run.err;
         EXPECT_NE((c.status == 0 ? run.out : run.err).find(c.said), std::string::npos) << c.said << "\n"
                                                                                      << run.out << run.err;
     }

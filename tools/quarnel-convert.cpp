@@ -69,9 +69,12 @@ int Say(const std::string& text)
     return written ? 0 : QUARNEL_BATCH_UNREPORTED;
 }
 
+// What is wrong, an argument as given in it printed as the engine prints names.
 int UsageError(const std::string& what)
 {
-    std::fprintf(stderr, "%s: %s\nTry '%s --help' for more.\n", kProgram, what.c_str(), kProgram);
+    std::string shown(QuarnelBatchPrintable(what.c_str(), nullptr, 0) + 1u, '\0');
+    QuarnelBatchPrintable(what.c_str(), &shown[0], static_cast<std::uint32_t>(shown.size()));
+    std::fprintf(stderr, "%s: %s\nTry '%s --help' for more.\n", kProgram, shown.c_str(), kProgram);
     return QUARNEL_BATCH_REFUSED;
 }
 

@@ -62,8 +62,16 @@ def _values_joined(parser: argparse.ArgumentParser, argv: Sequence[str]) -> list
     return joined
 
 
+class _Parser(argparse.ArgumentParser):
+    """argparse's, but that an argument named in a usage error is printed as
+    the engine prints names."""
+
+    def error(self, message: str) -> NoReturn:
+        super().error(engine().printable(message))
+
+
 def _parser() -> argparse.ArgumentParser:
-    p = argparse.ArgumentParser(prog="quarnel", allow_abbrev=False, add_help=False,
+    p = _Parser(prog="quarnel", allow_abbrev=False, add_help=False,
                                 description="Converts height maps (24-bit TGA) into normal maps.",
                                 epilog="exit status: 0 all converted or skipped, 1 a job failed, 2 a usage error, "
                                        "3 the report could not be written, 130 or 143 interrupted")
