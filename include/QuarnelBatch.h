@@ -89,7 +89,8 @@
 //
 // Console (options.console)
 //   What the command lines print, written by the engine so every face prints
-//   it alike. Control characters in printed text (names, messages) are
+//   it alike. Control characters in printed text (names, messages), C1's
+//   among them, and where paths are UTF-8 each byte outside it, are
 //   written as \xHH. Each line goes out whole in one write.
 //     NONE      nothing
 //     QUIET     "<program>: <message>" on standard error for each failure,
@@ -281,6 +282,13 @@ QUARNEL_BATCH_API void QUARNEL_BATCH_CALL QuarnelBatchCancel(QuarnelBatch* batch
 QUARNEL_BATCH_API const char* QUARNEL_BATCH_CALL QuarnelBatchWhy(const QuarnelBatch* batch);
 
 QUARNEL_BATCH_API void QUARNEL_BATCH_CALL QuarnelBatchDestroy(QuarnelBatch* batch);
+
+// Text as the console prints it (control characters, and where paths are
+// UTF-8 each byte outside it, as \xHH), for a host's own lines that name
+// what a user gave, such as an unknown option: written to out (outSize
+// bytes, cut to fit, ended by a NUL). Returns the bytes the whole takes,
+// its NUL included; 0 without memory.
+QUARNEL_BATCH_API uint32_t QUARNEL_BATCH_CALL QuarnelBatchPrintable(const char* text, char* out, uint32_t outSize);
 
 // The engine's version, "1.0.0".
 QUARNEL_BATCH_API const char* QUARNEL_BATCH_CALL QuarnelBatchVersion(void);

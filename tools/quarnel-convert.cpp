@@ -43,30 +43,38 @@ struct SCommand {
     std::vector<std::string> paths, lists;  // the lists' paths come after the others
 };
 
-void Usage(std::FILE* out)
+const char* const kUsage =
+    "usage: quarnel-convert [OPTIONS] --out-dir DIR SRC ...   (SRC: files and folders)\n"
+    "       quarnel-convert [OPTIONS] SRC DST [SRC DST ...]\n"
+    "       quarnel-convert [--texel-size S]                 (converts the bundled sample)\n"
+    "options:\n"
+    "  --out-dir DIR      DIR/<name>_n.tga for each SRC file, DIR/<path>/<name>_n.tga below a folder\n"
+    "  --texel-size S     distance between neighbouring samples: finite, not 0 (default 1)\n"
+    "  -j, --jobs N       worker threads, 1 to 4096 (default: one per processor)\n"
+    "  --update           skip a map of the size its source implies that is not older than it\n"
+    "  --memory SIZE      bytes the running jobs may take, or K, M, G, T (default: half of memory)\n"
+    "  --files-from FILE  more paths, one a line ('-': standard input)\n"
+    "  --module PATH      the Quarnel module (default: beside the engine)\n"
+    "  -q, --quiet        failures only\n"
+    "  -h, --help         this text\n"
+    "  --version          the version\n"
+    "exit status: 0 all converted or skipped, 1 a job failed, 2 a usage error,\n"
+    "             3 the report could not be written, 130 or 143 interrupted\n";
+
+// Text on standard output, for --help and --version: 0, or the status that
+// says the report could not be written (a closed or full output).
+int Say(const std::string& text)
 {
-    std::fputs("usage: quarnel-convert [OPTIONS] --out-dir DIR SRC ...   (SRC: files and folders)\n"
-               "       quarnel-convert [OPTIONS] SRC DST [SRC DST ...]\n"
-               "       quarnel-convert [--texel-size S]                 (converts the bundled sample)\n"
-               "options:\n"
-               "  --out-dir DIR      DIR/<name>_n.tga for each SRC file, DIR/<path>/<name>_n.tga below a folder\n"
-               "  --texel-size S     distance between neighbouring samples: finite, not 0 (default 1)\n"
-               "  -j, --jobs N       worker threads, 1 to 4096 (default: one per processor)\n"
-               "  --update           skip a map of the size its source implies that is not older than it\n"
-               "  --memory SIZE      bytes the running jobs may take, or K, M, G, T (default: half of memory)\n"
-               "  --files-from FILE  more paths, one a line ('-': standard input)\n"
-               "  --module PATH      the Quarnel module (default: beside the engine)\n"
-               "  -q, --quiet        failures only\n"
-               "  -h, --help         this text\n"
-               "  --version          the version\n"
-               "exit status: 0 all converted or skipped, 1 a job failed, 2 a usage error,\n"
-               "             3 the report could not be written, 130 or 143 interrupted\n",
-               out);
+    const bool written = std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
+    return written ? 0 : QUARNEL_BATCH_UNREPORTED;
 }
 
+// What is wrong, an argument as given in it printed as the engine prints names.
 int UsageError(const std::string& what)
 {
-    std::fprintf(stderr, "%s: %s\nTry '%s --help' for more.\n", kProgram, what.c_str(), kProgram);
+    std::string shown(QuarnelBatchPrintable(what.c_str(), nullptr, 0) + 1u, '\0');
+    QuarnelBatchPrintable(what.c_str(), &shown[0], static_cast<std::uint32_t>(shown.size()));
+    std::fprintf(stderr, "%s: %s\nTry '%s --help' for more.\n", kProgram, shown.c_str(), kProgram);
     return QUARNEL_BATCH_REFUSED;
 }
 
@@ -87,8 +95,57 @@ int ReadNumber(SCommand& c, int value, const std::string& name, const std::strin
     return -1;
 }
 
+// Applies one option and its value: -1 to go on, or the exit status.
+int Apply(SCommand& c, const SFlag& flag, const std::string& name, const std::string& value)
+{
+    switch (flag.id) {
+    case kOutDir:
+        c.outDir = value;
+        c.outDirGiven = true;
+        return -1;
+    case kTexelSize:
+        c.texelSizeGiven = true;
+        return ReadNumber(c, QUARNEL_VALUE_TEXEL_SIZE, name, value);
+    case kJobs:
+        return ReadNumber(c, QUARNEL_VALUE_WORKERS, name, value);
+    case kMemory:
+        return ReadNumber(c, QUARNEL_VALUE_MEMORY, name, value);
+    case kUpdate:
+        c.options.update = 1;
+        return -1;
+    case kFilesFrom:
+        c.lists.push_back(value);
+        return -1;
+    case kModule:
+        c.module = value;
+        c.moduleGiven = true;
+        return -1;
+    case kQuiet:
+        c.quiet = true;
+        return -1;
+    case kHelp:
+        return Say(kUsage);
+    case kVersion:
+        return Say(std::string(kProgram) + " " + QUARNEL_VERSION + "\n");
+    }
+    return -1;
+}
+
+// One option, with its value given inline (after "=" or joined) or else the
+// next argument, whatever it begins with: -1 to go on, or the exit status.
+int Option(SCommand& c, const SFlag& flag, const std::string& name, const std::string* given, int argc, char** argv,
+           int& i)
+{
+    if (flag.value == nullptr)
+        return given != nullptr ? UsageError(name + " takes no value") : Apply(c, flag, name, "");
+    if (given != nullptr)
+        return Apply(c, flag, name, *given);
+    if (i + 1 == argc)
+        return UsageError(name + " needs a value: " + name + " " + flag.value);
+    return Apply(c, flag, name, argv[++i]);
+}
+
 // Fills the command from the arguments: -1 to go on, or the exit status.
-// Values follow their option as the next argument or after "=" (-j2 too).
 int ReadFlags(int argc, char** argv, SCommand& c)
 {
     bool optionsEnd = false;
@@ -102,63 +159,28 @@ int ReadFlags(int argc, char** argv, SCommand& c)
             optionsEnd = true;
             continue;
         }
-        std::string name = arg, value;
-        bool inline_ = false;
-        const std::size_t equals = arg.find('=');
-        if (arg[1] == '-' && equals != std::string::npos) {
-            name = arg.substr(0, equals);
-            value = arg.substr(equals + 1);
-            inline_ = true;
-        } else if (arg[1] != '-' && arg.size() > 2) {
-            name = arg.substr(0, 2);
-            value = arg.substr(2);
-            inline_ = true;
-        }
-        const SFlag* flag = FindFlag(name);
-        if (flag == nullptr)
-            return UsageError("unknown option '" + arg + "'");
-        if (flag->value == nullptr && inline_)
-            return UsageError(name + " takes no value");
-        if (flag->value != nullptr && !inline_) {
-            if (i + 1 == argc)
-                return UsageError(name + " needs a value: " + name + " " + flag->value);
-            value = argv[++i];
-        }
         int status = -1;
-        switch (flag->id) {
-        case kOutDir:
-            c.outDir = value;
-            c.outDirGiven = true;
-            break;
-        case kTexelSize:
-            status = ReadNumber(c, QUARNEL_VALUE_TEXEL_SIZE, name, value);
-            c.texelSizeGiven = true;
-            break;
-        case kJobs:
-            status = ReadNumber(c, QUARNEL_VALUE_WORKERS, name, value);
-            break;
-        case kMemory:
-            status = ReadNumber(c, QUARNEL_VALUE_MEMORY, name, value);
-            break;
-        case kUpdate:
-            c.options.update = 1;
-            break;
-        case kFilesFrom:
-            c.lists.push_back(value);
-            break;
-        case kModule:
-            c.module = value;
-            c.moduleGiven = true;
-            break;
-        case kQuiet:
-            c.quiet = true;
-            break;
-        case kHelp:
-            Usage(stdout);
-            return 0;
-        case kVersion:
-            std::printf("%s %s\n", kProgram, QUARNEL_VERSION);
-            return 0;
+        if (arg[1] == '-') {
+            const std::size_t equals = arg.find('=');
+            const std::string name = arg.substr(0, equals);
+            const std::string value = equals == std::string::npos ? "" : arg.substr(equals + 1);
+            const SFlag* flag = FindFlag(name);
+            if (flag == nullptr)
+                return UsageError("unknown option '" + arg + "'");
+            status = Option(c, *flag, name, equals == std::string::npos ? nullptr : &value, argc, argv, i);
+        }
+        // Short options, grouped or not: switches, then at most one that
+        // takes the rest as its value (-qj2, -qj 2, -j=2).
+        for (std::size_t at = 1; arg[1] != '-' && at < arg.size() && status < 0; ++at) {
+            const std::string name = {'-', arg[at]};
+            const SFlag* flag = FindFlag(name);
+            if (flag == nullptr)
+                return UsageError("unknown option '" + name + "'" + (arg.size() > 2 ? " in '" + arg + "'" : ""));
+            if (flag->value != nullptr && at + 1 < arg.size()) {
+                status = Apply(c, *flag, name, arg.substr(arg[at + 1] == '=' ? at + 2 : at + 1));
+                break;
+            }
+            status = Option(c, *flag, name, nullptr, argc, argv, i);
         }
         if (status >= 0)
             return status;

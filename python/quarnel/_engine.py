@@ -67,12 +67,20 @@ class Engine:
                 ("AddList", _status, [_batch, _text]), ("AddJob", _status, [_batch, _c.POINTER(PlannedJob)]),
                 ("Plan", _status, [_batch, PlannedFn, _c.c_void_p]), ("Run", _status, [_batch, _c.POINTER(Counts)]),
                 ("Cancel", None, [_batch]), ("Why", _text, [_batch]), ("Destroy", None, [_batch]),
-                ("Version", _text, [])):
+                ("Printable", _c.c_uint32, [_text, _c.c_char_p, _c.c_uint32]), ("Version", _text, [])):
             function = getattr(lib, "QuarnelBatch" + name)
             function.restype, function.argtypes = result, args
 
     def _call(self, name: str, *args: Any) -> Any:
         return getattr(self._lib, "QuarnelBatch" + name)(*args)
+
+    def printable(self, text: str) -> str:
+        """text as the engine prints names: control characters and bytes
+        outside UTF-8 as \\xHH."""
+        data = encode(text)
+        shown = _c.create_string_buffer(int(self._call("Printable", data, None, 0)) + 1)
+        self._call("Printable", data, shown, len(shown))
+        return decode(shown.value)
 
     def version(self) -> str:
         return decode(self._call("Version"))

@@ -39,6 +39,16 @@ struct QuarnelBatch {
 
 namespace {
 
+// Text into a host's buffer of size bytes, cut to fit, ended by a NUL.
+void CopyText(const std::string& text, char* out, uint32_t size)
+{
+    if (out == nullptr || size == 0)
+        return;
+    const std::size_t n = std::min<std::size_t>(text.size(), size - 1);
+    std::memcpy(out, text.data(), n);
+    out[n] = '\0';
+}
+
 static_assert(std::atomic<int>::is_always_lock_free, "a cancel from a signal handler needs a lock-free flag");
 
 int32_t Refuse(QuarnelBatch& b, int32_t status, const std::string& why)
@@ -116,11 +126,7 @@ int32_t QUARNEL_BATCH_CALL QuarnelBatchReadValue(SQuarnelBatchOptions* options, 
             return QUARNEL_BATCH_REFUSED;
         Copy(&o, sizeof o, options, options->size);
         const std::string reason = ReadValue(o, value, text);
-        if (why != nullptr && whySize > 0) {
-            const std::size_t n = std::min<std::size_t>(reason.size(), whySize - 1);
-            std::memcpy(why, reason.data(), n);
-            why[n] = '\0';
-        }
+        CopyText(reason, why, whySize);
         if (!reason.empty())
             return QUARNEL_BATCH_REFUSED;
         Copy(options, sizeof o, &o, sizeof o);
@@ -258,6 +264,17 @@ const char* QUARNEL_BATCH_CALL QuarnelBatchWhy(const QuarnelBatch* batch)
 void QUARNEL_BATCH_CALL QuarnelBatchDestroy(QuarnelBatch* batch)
 {
     delete batch;
+}
+
+uint32_t QUARNEL_BATCH_CALL QuarnelBatchPrintable(const char* text, char* out, uint32_t outSize)
+{
+    try {
+        const std::string shown = Printable(text != nullptr ? text : "");
+        CopyText(shown, out, outSize);
+        return static_cast<uint32_t>(std::min<std::size_t>(shown.size() + 1, UINT32_MAX));
+    } catch (const std::exception&) {
+        return 0;
+    }
 }
 
 const char* QUARNEL_BATCH_CALL QuarnelBatchVersion(void)

@@ -1,5 +1,6 @@
 #include "Console.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "EnginePlatform.h"
@@ -55,6 +56,28 @@ void Line(SConsole& c, int stream, const std::string& text)
     Put(c, stream, text + '\n');
     if (redraw)
         Draw(c);
+}
+
+// The length of the UTF-8 character at i: 1 to 4 bytes, or 0 where the
+// byte begins none (a stray or overlong byte, a surrogate, a cut sequence).
+std::size_t Utf8Length(const std::string& text, std::size_t i)
+{
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned c = byte(i);
+    if (c < 0x80)
+        return 1;
+    const std::size_t n = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    if (n == 0 || i + n > text.size())
+        return 0;
+    // The second byte's range is narrower after E0, ED, F0 and F4.
+    const unsigned low = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
+    const unsigned high = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
+    if (byte(i + 1) < low || byte(i + 1) > high)
+        return 0;
+    for (std::size_t k = i + 2; k < i + n; ++k)
+        if (byte(k) < 0x80 || byte(k) > 0xBF)
+            return 0;
+    return n;
 }
 
 }  // namespace
@@ -113,21 +136,19 @@ void SaySummary(SConsole& c, const SQuarnelBatchCounts& counts, bool cancelled)
 
 std::string Printable(const std::string& text)
 {
+    const bool utf8 = PathsAreUtf8();
     std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t n = utf8 ? Utf8Length(text, i) : 1;
         const auto c = static_cast<unsigned char>(text[i]);
-        const bool c1 = c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-                        static_cast<unsigned char>(text[i + 1]) <= 0x9F;
-        if (c >= 0x20 && c != 0x7F && !c1) {
-            out += text[i];
-            continue;
-        }
-        for (std::size_t n = c1 ? 2 : 1; n > 0; --n, ++i) {
+        // U+0080 to U+009F, C1, are the two bytes C2 80 to C2 9F.
+        const bool control = c < 0x20 || c == 0x7F || n == 0 ||
+                             (n == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) <= 0x9F);
+        for (const std::size_t end = i + std::max<std::size_t>(n, 1); i < end; ++i) {
             char hex[5];
             std::snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned char>(text[i]));
-            out += hex;
+            out += control ? std::string(hex) : std::string(1, text[i]);
         }
-        --i;
     }
     return out;
 }

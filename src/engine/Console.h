@@ -34,7 +34,8 @@ void SayEnd(SConsole& console);
 void SaySummary(SConsole& console, const SQuarnelBatchCounts& counts, bool cancelled);
 
 // The text with control characters (C0, DEL, and C1 as UTF-8 writes them)
-// as \xHH, so a name cannot move the cursor or clear the screen.
+// and, where paths are UTF-8, each byte outside UTF-8 as \xHH, so a name
+// cannot move the cursor, clear the screen or start a line.
 std::string Printable(const std::string& text);
 
 #endif

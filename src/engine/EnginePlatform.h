@@ -105,5 +105,8 @@ void ReserveConsole(bool& outOpen, bool& errOpen);
 // reader has gone raises no signal.
 bool WriteStandard(int stream, const std::string& text);
 bool IsTerminal(int stream);
+// Whether paths are UTF-8 here (always on POSIX; on Windows where the code
+// page of the A functions is), so that a byte outside UTF-8 is no character.
+bool PathsAreUtf8();
 
 #endif

@@ -106,11 +106,15 @@ bool ListFolder(const char* path, std::vector<SFolderEntry>& entries)
     while (const dirent* e = readdir(d)) {
         if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0)
             continue;
-        // A link to a folder is a folder; a dangling one is a file the module will refuse.
+        // A link to a folder is a folder; a dangling one is a file the module
+        // will refuse. One that cannot be looked at (a folder that may be
+        // read but not searched) is taken for a folder, which the walk then
+        // names as one it cannot read.
         bool folder = e->d_type == DT_DIR;
         if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) {
             struct stat st;
-            folder = fstatat(dirfd(d), e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+            const bool seen = fstatat(dirfd(d), e->d_name, &st, 0) == 0;
+            folder = seen ? S_ISDIR(st.st_mode) : errno != ENOENT && errno != ELOOP;
         }
         entries.push_back({e->d_name, folder});
         errno = 0;
@@ -358,4 +362,9 @@ bool WriteStandard(int stream, const std::string& text)
 bool IsTerminal(int stream)
 {
     return isatty(stream) == 1;
+}
+
+bool PathsAreUtf8()
+{
+    return true;
 }

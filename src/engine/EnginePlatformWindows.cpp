@@ -372,3 +372,10 @@ bool IsTerminal(int stream)
     DWORD mode = 0;
     return GetConsoleMode(Stream(stream), &mode) != 0;
 }
+
+bool PathsAreUtf8()
+{
+    // Other code pages' bytes from 0x80 are characters, a double-byte one's
+    // second bytes among them.
+    return (AreFileApisANSI() ? GetACP() : GetOEMCP()) == CP_UTF8;
+}
