@@ -7,7 +7,6 @@
 #include <dlfcn.h>
 #include <sys/wait.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -26,23 +25,20 @@ std::string Win(std::string path)
     return "Z:" + path;
 }
 
-// Runs the runner on the jobs; its standard output, or a skip's reason.
+// Runs the runner once on the jobs: its exit status, and what it printed
+// (with its standard error after a failure or a skip).
 int RunArm64(const std::vector<SCreateBumpMap>& jobs, const TempDir& tmp, std::string& out)
 {
-    const Bytes records(reinterpret_cast<const std::uint8_t*>(jobs.data()),
-                        reinterpret_cast<const std::uint8_t*>(jobs.data() + jobs.size()));
-    WriteFile(tmp.Path("jobs"), records);
-    const std::string command = std::string("'") + std::getenv("QUARNEL_ARM64_WINE") + "' '" +
-                                std::getenv("QUARNEL_ARM64_RUNNER") + "' <'" + tmp.Path("jobs") + "' 2>'" +
-                                tmp.Path("stderr") + "'";
-    std::FILE* pipe = popen(command.c_str(), "r");
-    char buffer[4096];
-    for (std::size_t n; pipe != nullptr && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        out.append(buffer, n);
-    const int status = pipe != nullptr ? pclose(pipe) : -1;
-    const Bytes err = ReadFile(tmp.Path("stderr"));
+    const auto* records = reinterpret_cast<const std::uint8_t*>(jobs.data());
+    WriteFile(tmp.Path("jobs"), Bytes(records, records + jobs.size() * sizeof jobs[0]));
+    const int status = std::system(("'" + std::string(std::getenv("QUARNEL_ARM64_WINE")) + "' '" +
+                                    std::getenv("QUARNEL_ARM64_RUNNER") + "' <'" + tmp.Path("jobs") + "' >'" +
+                                    tmp.Path("out") + "' 2>'" + tmp.Path("err") + "'")
+                                       .c_str());
+    const Bytes printed = ReadFile(tmp.Path("out")), err = ReadFile(tmp.Path("err"));
+    out.assign(printed.begin(), printed.end());
     if (status != 0)
-        out += std::string(err.begin(), err.end());
+        out.append(err.begin(), err.end());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -79,8 +75,9 @@ TEST(ModuleArm64, ConvertsAndReportsAsThisModule)
     // Each refused source into a destination that must stay as it was.
     const std::vector<SRefused> refused = RefusedSources();
     const Bytes keep = {'k', 'e', 'e', 'p'};
+    const auto refusedPath = [&](std::size_t i) { return tmp.Path("refused" + std::to_string(i) + ".tga"); };
     for (std::size_t i = 0; i < refused.size(); ++i) {
-        const std::string src = tmp.Path("refused" + std::to_string(i) + ".tga");
+        const std::string src = refusedPath(i);
         WriteFile(src, refused[i].file);
         WriteFile(src + ".out", keep);
         jobs.push_back(Job(Win(src), Win(src + ".out")));
@@ -109,11 +106,9 @@ TEST(ModuleArm64, ConvertsAndReportsAsThisModule)
         EXPECT_TRUE(ReadFile(std::string(here[i].dstpath) + ".arm64") == ReadFile(here[i].dstpath))
             << accepted[i].name << " at texel size " << here[i].texelsize;
     EXPECT_TRUE(ReadFile(deep + "/long.tga") == ReadFile(here[0].dstpath));
-    for (std::size_t i = 0; i < refused.size(); ++i) {
-        const std::string src = tmp.Path("refused" + std::to_string(i) + ".tga");
-        EXPECT_EQ(ReadFile(src + ".out"), keep) << refused[i].name;
-        EXPECT_EQ(ReadFile(src), refused[i].file) << refused[i].name;
-    }
+    for (std::size_t i = 0; i < refused.size(); ++i)
+        EXPECT_TRUE(ReadFile(refusedPath(i) + ".out") == keep && ReadFile(refusedPath(i)) == refused[i].file)
+            << refused[i].name << ": its destination or itself changed";
     EXPECT_FALSE(FileExists(tmp.Path("missing-out.tga")) || FileExists(tmp.Path("unterminated.tga")));
     dlclose(module);
 }
