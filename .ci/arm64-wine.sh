@@ -95,12 +95,14 @@ setup
 # The arm64 loader starts the wineserver beside itself, /usr/lib/wine: the
 # root's, bound over the host's in a mount namespace of this run's own.
 # What Wine leaves running when the program ends (its server, services.exe)
-# is ended with it, so nothing outlives the run.
+# is ended with it, so nothing outlives the run; nor does a program that
+# hangs past QUARNEL_ARM64_WINE_TIMEOUT seconds (default 120).
 unset DISPLAY
+export QUARNEL_ARM64_WINE_TIMEOUT=${QUARNEL_ARM64_WINE_TIMEOUT:-120}
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=;winedbg.exe,winemenubuilder.exe=d' QEMU_LD_PREFIX=$root
 # shellcheck disable=SC2016
 exec unshare -m sh -c 'mount --bind "$0/usr/lib/wine" /usr/lib/wine || exit 77
   status=0
-  /usr/lib/wine/wine64 "$@" || status=$?
+  timeout -k 10 "$QUARNEL_ARM64_WINE_TIMEOUT" /usr/lib/wine/wine64 "$@" || status=$?
   /usr/lib/wine/wineserver -k 2>/dev/null || true
   exit $status' "$root" "$@"

@@ -42,4 +42,4 @@ add_test(NAME arm64_dll_under_wine_converts_and_reports_as_linux
     ${QUARNEL_ARM64_CHECKER} --gtest_filter=ModuleArm64.*)
 set_tests_properties(arm64_dll_under_wine_converts_and_reports_as_linux PROPERTIES
   ENVIRONMENT "QUARNEL_ARM64_WINE=${PROJECT_SOURCE_DIR}/.ci/arm64-wine.sh;QUARNEL_ARM64_RUNNER=${runner}"
-  SKIP_RETURN_CODE 77 SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\] ModuleArm64" TIMEOUT 600)
+  SKIP_RETURN_CODE 77 SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\] ModuleArm64" TIMEOUT 180)
