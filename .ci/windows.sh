@@ -7,6 +7,7 @@
 # clang-cl builds (.ci/clangcl.sh), beside the x86 tests.
 #   .ci/windows.sh            install what is missing, build and test
 #   .ci/windows.sh --prepare  only install, and make the shared Wine prefix
+#                             and arm64 Wine (.ci/arm64-wine.sh)
 #   QUARNEL_X86_VARIANTS_FILTER   gtest filter for the emulated x86 variants test
 #                                 (default: five texel sizes; empty: all)
 set -euo pipefail
@@ -63,6 +64,9 @@ prefix=$PWD/build-wine-prefix
 if [ "${1-}" = --prepare ]; then
   WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= DISPLAY='' QEMU_RESERVED_VA=0x88000000 \
     cmake -DWINE=/usr/lib/wine/wine64 -DWINESERVER=wineserver -DPREFIX="$prefix" -P tests/windows/WinePrefix.cmake
+  # arm64 Wine for the ARM64 DLL, set up here while other work runs;
+  # .ci/clangcl.sh asks again, and names a skip if it cannot be.
+  bash .ci/arm64-wine.sh --prepare 2>/dev/null || true
   exit 0
 fi
 

@@ -1,7 +1,7 @@
 # Release packages from an ordinary build: cmake --build <dir> --target package
 # makes Quarnel-<version>-Linux.tar.gz (-Linux-aarch64 on 64-bit ARM) and
-# quarnel_<version>_<arch>.deb on Linux, Quarnel-<version>-win64.zip or
-# -win32.zip from the Windows builds.
+# quarnel_<version>_<arch>.deb on Linux, Quarnel-<version>-win64.zip,
+# -win32.zip or -win-arm64.zip from the Windows builds.
 set(CPACK_PACKAGE_NAME Quarnel)
 set(CPACK_PACKAGE_VENDOR "The Quarnel authors")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Turns height images into normal (bump) maps")
@@ -9,6 +9,10 @@ set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_CHECKSUM SHA256)
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
+  # CPack names every 64-bit Windows package win64, ARM64 too.
+  if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(ARM64|arm64|aarch64)$")
+    set(CPACK_SYSTEM_NAME win-arm64)
+  endif()
 else()
   set(CPACK_GENERATOR TGZ DEB)
   set(CPACK_DEBIAN_PACKAGE_NAME quarnel)
