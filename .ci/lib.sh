@@ -2,25 +2,21 @@
 # shellcheck shell=bash
 
 timed() {  # name, command...: runs it and says how long it took, and its CPU time
-  local name=$1 start=$SECONDS before after status=0
+  local name=$1 start=$SECONDS file status=0
   shift
   echo "== $name"
-  children_cpu before
-  "$@" || status=$?
-  children_cpu after
-  echo "-- $name: $((SECONDS - start)) s, CPU $((after - before)) s"
-  return $status
-}
-
-# The CPU seconds the shell's finished children have used: a fresh run's two
-# cores bound the run by its CPU time as much as by its steps' order.
-# Run in the shell itself, not a subshell, whose children are its own.
-children_cpu() {  # variable
-  local file
   file=$(mktemp)
-  times >"$file"
-  printf -v "$1" '%s' "$(awk 'END { split($0, t, /[ms ]+/); printf "%d", t[1] * 60 + t[2] + t[3] * 60 + t[4] }' "$file")"
+  # In a subshell of its own, whose children are the step's alone: a step
+  # in the background that ends meanwhile is not counted.
+  (
+    status=0
+    "$@" || status=$?
+    times >"$file"
+    exit $status
+  ) || status=$?
+  echo "-- $name: $((SECONDS - start)) s, CPU $(awk 'END { split($0, t, /[ms ]+/); printf "%d", t[1] * 60 + t[2] + t[3] * 60 + t[4] }' "$file") s"
   rm -f "$file"
+  return $status
 }
 
 # A step that cannot run here (a package the archive cannot give) says so
