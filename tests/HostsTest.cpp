@@ -86,7 +86,7 @@ SRun Launch(const SLaunch& l)
             close(1);
         }
         // Whatever the suite was started with (a shell's background job ignores SIGINT).
-        for (const int s : {SIGINT, SIGTERM})
+        for (const int s : {SIGINT, SIGTERM, SIGHUP})
             signal(s, l.signal == -s ? SIG_IGN : SIG_DFL);
         if (l.unprivileged && geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
             _exit(125);
@@ -248,7 +248,8 @@ const SRow kRows[] = {
      [](const TempDir& t, const SRun&) { EXPECT_EQ(FolderNames(t.dir), Strings{"a.tga"}); }},
     {"links, hard links and a linked folder in OUT are replaced, never followed; kept by a failed job",
      [](const TempDir& t) {
-         Tree(t, {"tree/a.tga", "tree/b.tga", "tree/c.tga", "tree/sub/d.tga"}, {"tree/e.tga", "tree/f.tga"});
+         Tree(t, {"tree/a.tga", "tree/b.tga", "tree/c.tga", "tree/sub/d.tga", "tree/m/g.tga", "tree/n/g.tga"},
+              {"tree/e.tga", "tree/f.tga"});
          MakeFolder(t.Path("else"));
          MakeFolder(t.Path("else/dir"));
          MakeFolder(t.Path("out"));
@@ -259,18 +260,22 @@ const SRow kRows[] = {
          symlink("../else/dir", t.Path("out/sub").c_str());
          symlink("../else/p.txt", t.Path("out/e_n.tga").c_str());
          link(t.Path("else/p.txt").c_str(), t.Path("out/f_n.tga").c_str());
+         MakeFolder(t.Path("out/m"));
+         WriteFile(t.Path("out/m/g_n.tga"), {'k'});
+         symlink("m", t.Path("out/n").c_str());  // not where out/n/g_n.tga will be
          return Strings{"--out-dir", "out", "tree"};
      },
-     1, {"4 converted, 0 skipped, 2 failed\n"}, {"'tree/e.tga' is truncated\n", "'tree/f.tga' is truncated\n"},
+     1, {"6 converted, 0 skipped, 2 failed\n"}, {"'tree/e.tga' is truncated\n", "'tree/f.tga' is truncated\n"},
      [](const TempDir& t, const SRun&) {
-         EXPECT_EQ(FolderNames(t.Path("out")), (Strings{"a_n.tga", "b_n.tga", "c_n.tga", "e_n.tga", "f_n.tga", "sub"}));
+         EXPECT_EQ(FolderNames(t.Path("out")),
+                   (Strings{"a_n.tga", "b_n.tga", "c_n.tga", "e_n.tga", "f_n.tga", "m", "n", "sub"}));
          char target[32] = {};
          EXPECT_EQ(readlink(t.Path("out/e_n.tga").c_str(), target, sizeof target - 1), 13);
          EXPECT_EQ(ReadFile(t.Path("out/f_n.tga")), Bytes{'k'});
          EXPECT_EQ(FolderNames(t.Path("else")), (Strings{"dir", "p.txt"}));
          EXPECT_EQ(ReadFile(t.Path("else/p.txt")), Bytes{'k'});
          EXPECT_EQ(FolderNames(t.Path("else/dir")), Strings{});
-         ExpectMaps(t, {"out/a_n.tga", "out/b_n.tga", "out/c_n.tga", "out/sub/d_n.tga"});
+         ExpectMaps(t, {"out/a_n.tga", "out/b_n.tga", "out/c_n.tga", "out/sub/d_n.tga", "out/m/g_n.tga", "out/n/g_n.tga"});
      }},
     {"a linked source folder is followed, and a map's stem ends at the last dot",
      [](const TempDir& t) {
@@ -337,6 +342,28 @@ const SRow kRows[] = {
          for (const char* twice : {"c.tga", "e.tga"})
              EXPECT_EQ(ReadFile(t.Path(twice)), reference::ConvertFile(kMap, 1.0f)) << twice;
      }},
+    {"pairs of one file not made yet, reached through a linked folder, keep their order too",
+     [](const TempDir& t) {
+         WriteFile(t.Path("big.tga"), RandomTga(512, 512, 4));
+         Tree(t, {"a.tga"});
+         symlink(".", t.Path("here").c_str());
+         return Strings{"-j", "2", "big.tga", "x.tga", "a.tga", "here/x.tga"};
+     },
+     0, {"2 converted, 0 skipped, 0 failed\n"}, {}, [](const TempDir& t, const SRun&) { ExpectMaps(t, {"x.tga"}); }},
+    {"a source spelled into OUT before OUT is made",
+     [](const TempDir& t) {
+         Tree(t, {"a.tga"});
+         return Strings{"--out-dir", "o", "a.tga", "./o//a_n.tga"};
+     },
+     2, {}, {"'a.tga' would write 'o/a_n.tga', which another job reads"},
+     [](const TempDir& t, const SRun&) { EXPECT_FALSE(FileExists(t.Path("o"))); }},
+    {"a map whose name another map needs for a folder",
+     [](const TempDir& t) {
+         Tree(t, {"tree/x.tga", "tree/x_n.tga/y.tga"});
+         return Strings{"--out-dir", "out", "tree"};
+     },
+     2, {}, {"'out/x_n.tga' would be the map of 'tree/x.tga' and a folder of the map of 'tree/x_n.tga/y.tga'"},
+     [](const TempDir& t, const SRun&) { EXPECT_FALSE(FileExists(t.Path("out"))); }},
     {"two sources of one new map",
      [](const TempDir& t) {
          Tree(t, {"a/rock.tga", "b/rock.tga"});
@@ -532,9 +559,17 @@ TEST(Engine, PlannedJobsRunElsewhereWithinOut)
         QuarnelBatchDestroy(batch);
         return why;
     };
+    // A link at the map's name, and a killed run's leftover where it would be moved aside.
+    MakeFolder(out);
+    MakeFolder(out + "/sub");
+    symlink("../../tree/a.tga", (out + "/sub/b_n.tga").c_str());
+    const std::string leftover = out + "/sub/.quarnel-" + std::to_string(getpid()) + "-2.old";
+    WriteFile(leftover, {'k'});
     EXPECT_EQ(add(out.c_str(), 2, std::get<2>(plan[2])), "");
     EXPECT_EQ(reports, (Strings{"2 " + out + "/sub/b_n.tga"}));
     ExpectMaps(tmp, {"out/sub/b_n.tga"});
+    EXPECT_EQ(ReadFile(leftover), Bytes{'k'});
+    EXPECT_EQ(ReadFile(tmp.Path("tree/a.tga")), kSource);
     const struct {
         const char* outDir;
         std::string dst;
@@ -596,6 +631,12 @@ TEST_P(Bindings, ParseOptionsAndExitAsTheToolsDo)
         {{"a.tga", "x.tga", "--texel-size"}, 2, "--texel-size"},
         {{"--memory", "0", "a.tga", "x.tga"}, 2, "'0' is not a memory budget"},
         {{"--update=1", "a.tga", "x.tga"}, 2, "--update"},
+        {{"-1", "x.tga"}, 2, "unknown option '-1'"},
+        {{"--out-dir=", "a.tga"}, 2, "--out-dir is an empty path"},
+        {{"--bogus", "--help"}, 2, "unknown option '--bogus'"},
+        {{"--texel-size", "0", "--version"}, 2, "'0' is not a texel size"},
+        {{"--texel-size=\xff", "a.tga", "x.tga"}, 2, "--texel-size: '\\xff' is not"},
+        {{"--out-dir", "o", "a.tga/", "x/"}, 1, "'a.tga/' for reading"},
         {{"--\x1b[2J\x9b", "a.tga", "x.tga"}, 2, "--\\x1b[2J\\x9b"},
         {{"", "x.tga"}, 2, "an empty path names no file"},
         {{"a.tga"}, 2, "'a.tga' has no DST"},
@@ -628,7 +669,7 @@ TEST_P(Bindings, SurviveAClosedOutputAndNoThreads)
     ExpectMaps(tmp, {"out/a_n.tga", "out/b_n.tga", "out2/a_n.tga", "out2/b_n.tga"});
 }
 
-// SIGINT and SIGTERM mid-batch: no new job, the running ones finish whole,
+// SIGINT, SIGTERM and SIGHUP mid-batch: no new job, the running ones finish whole,
 // no temporary file is left, one line says so.
 TEST_P(Bindings, InterruptsLetTheRunningJobsFinish)
 {
@@ -638,7 +679,7 @@ TEST_P(Bindings, InterruptsLetTheRunningJobsFinish)
     for (int i = 0; i < 24; ++i)
         args.insert(args.end(), {"big.tga", "m" + std::to_string(i) + ".tga"});
     // A signal ignored from the start (nohup, a background job) stays ignored.
-    for (const int signal : {SIGINT, SIGTERM, -SIGINT}) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, -SIGINT}) {
         const SRun run = Launch({Host(args), tmp.dir, EOut::kFile, signal});
         const Strings names = FolderNames(tmp.dir);
         if (signal < 0) {
@@ -711,7 +752,7 @@ print(p.converted, p.skipped, p.failures, quarnel.convert_pairs([("tree/a.tga", 
 print(quarnel.create_bump_maps([("x.tga", "y.tga"), ("y.tga", "z.tga")], texel_size=0.5).converted)
 ok = ("tree/a.tga", "w.tga")
 for pairs, bad in (([ok], {"jobs": 0}), ([ok], {"texel_size": 1e40}), ([ok], {"texel_size": float("nan")}),
-                   ([ok], {"memory": "1Q"}), (ok, {}), ([ok + ("v.tga",)], {}), ([("tree/a.tga\0", "w.tga")], {})):
+                   ([ok], {"memory": "1Q"}), ([ok], {"memory": "1\0G"}), (ok, {}), ([ok + ("v.tga",)], {}), ([("tree/a.tga\0", "w.tga")], {})):
     try:
         quarnel.convert_pairs(pairs, **bad)
     except ValueError as error:
@@ -741,7 +782,7 @@ print(sorted((s.converted, s.failed, [r.messages for r in s.results]) for s in s
               "2 0 1 [('out/a_n.tga', 'converted', ()), ('out/bad_n.tga', 'failed', "
               "(\"'tree/bad.tga' is truncated\",)), ('out/sub/b_n.tga', 'converted', ())]\n"
               "(3, 3, True) True True\n1 0 () 1\n2\nValueError --jobs\nValueError --texel-size\nValueError --texel-size\n"
-              "ValueError --memory\nValueError pairs\nValueError pairs\nValueError path\nOSError True\nOSError True\n"
+              "ValueError --memory\nValueError --memory\nValueError pairs\nValueError pairs\nValueError path\nOSError True\nOSError True\n"
               "RuntimeError True\n"
               "(2, 1, [(), (\"'tree/bad.tga' is truncated\",), ()]) True\n")
         << run.err;

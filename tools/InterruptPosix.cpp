@@ -29,7 +29,7 @@ void CancelOnInterrupt(QuarnelBatch* batch)
     action.sa_flags = SA_RESTART;
     // A signal the tool was started with ignored (a background job of a
     // shell, nohup) stays ignored, as it would without the tool's handler.
-    for (const int signal : {SIGINT, SIGTERM}) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
         struct sigaction before = {};
         if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN)
             sigaction(signal, &action, nullptr);

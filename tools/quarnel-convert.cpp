@@ -59,7 +59,7 @@ const char* const kUsage =
     "  -h, --help         this text\n"
     "  --version          the version\n"
     "exit status: 0 all converted or skipped, 1 a job failed, 2 a usage error,\n"
-    "             3 the report could not be written, 130 or 143 interrupted\n";
+    "             3 the report could not be written, 129, 130 or 143 interrupted\n";
 
 // Text on standard output, for --help and --version: 0, or the status that
 // says the report could not be written (a closed or full output).

@@ -45,14 +45,15 @@ class Ran:
     why: str
 
 
-_VALUES = (("jobs", 1, "--jobs"), ("texel_size", 2, "--texel-size"), ("memory", 3, "--memory"))
+# The values the engine reads from text: field, its number, the option.
+VALUES = (("jobs", 1, "--jobs"), ("texel_size", 2, "--texel-size"), ("memory", 3, "--memory"))
 
 
 def _options(lib: Engine, settings: Settings) -> Options:
     """The engine's options; a value it refuses raises ValueError naming the
     option as the command line spells it."""
     options = lib.options()
-    for field, value, flag in _VALUES:
+    for field, value, flag in VALUES:
         given = getattr(settings, field)
         why = "" if given is None else lib.read_value(options, value, str(given))
         if why:
@@ -83,7 +84,7 @@ def run(settings: Settings, fill: Callable[[Engine, int], int], progress: Progre
         results[r.job] = result
         if result.outcome == "failed" and settings.console == "log":
             for message in result.messages:
-                log.error("%s", message)
+                log.error("%s", lib.printable(message))
 
     def on_progress(context: Any, counts: Any) -> None:
         c: Counts = counts.contents
@@ -174,11 +175,11 @@ def _run(lib: Engine, batch: int, counts: Counts, updates: queue.SimpleQueue[obj
 
 
 def _hold_interrupts() -> Callable[[], object]:
-    """Holds SIGINT and SIGTERM on this thread (not on Windows, whose console
+    """Holds SIGINT, SIGTERM and SIGHUP on this thread (not on Windows, whose console
     events come on a thread of their own); returns what restores the mask."""
     if sys.platform == "win32":
         return lambda: None
-    held = signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGINT, signal.SIGTERM})
+    held = signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGINT, signal.SIGTERM, signal.SIGHUP})
     return lambda: signal.pthread_sigmask(signal.SIG_SETMASK, held)
 
 

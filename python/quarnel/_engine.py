@@ -92,8 +92,12 @@ class Engine:
 
     def read_value(self, options: Options, value: int, text: str) -> str:
         """'' where the engine takes text for the value, else why not."""
+        data = os.fsencode(text)
+        if b"\0" in data:
+            shown = self.printable(text.replace("\0", "\\x00"))
+            return f"'{shown}' holds a NUL byte"
         why = _c.create_string_buffer(256)
-        status = self._call("ReadValue", _c.byref(options), value, text.encode(), why, len(why))
+        status = self._call("ReadValue", _c.byref(options), value, data, why, len(why))
         return "" if status == DONE else decode(why.value)
 
     def create(self, options: Options) -> int:
@@ -131,7 +135,7 @@ def _load() -> Engine:
         path = os.path.normpath(os.path.join(here, place, NAME))
         if os.path.exists(path):
             return Engine(path)
-    raise OSError(f"cannot find {NAME} from {here}: in {', '.join(_PLACES)}")
+    raise OSError(f"cannot find {NAME} from {here!r}: in {', '.join(_PLACES)}")
 
 
 _lock = threading.Lock()

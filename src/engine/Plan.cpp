@@ -108,41 +108,111 @@ void Walk(SPlan& plan, const std::string& root)
     }
 }
 
-// Why the jobs cannot run at once in any order: a destination named twice
-// or another job's source, by name or, for files that exist, by identity
-// (but a name the out-dir form replaces, whatever it leads to).
+// A separator between names; ':' after a drive letter is not one for this.
+bool IsSlash(char c)
+{
+    return IsPathSeparator(c) && c != ':';
+}
+
+// Where the last name of a path starts, trailing separators left out.
+void LastName(const std::string& path, std::size_t& start, std::size_t& end)
+{
+    end = path.size();
+    while (end > 1 && IsSlash(path[end - 1]))
+        --end;
+    start = end;
+    while (start > 0 && !IsPathSeparator(path[start - 1]))
+        --start;
+}
+
+// The path as the platform compares names, with one separator between
+// them and no "." or trailing one: "o//a", "./o/a/" and "o/a" are one.
+std::string Spelling(const std::string& path)
+{
+    std::string out = !path.empty() && IsSlash(path[0]) ? "/" : "";
+    for (std::size_t at = 0, end = 0; at < path.size(); at = end + 1) {
+        end = at;
+        while (end < path.size() && !IsSlash(path[end]))
+            ++end;
+        const std::string name = path.substr(at, end - at);
+        if (name.empty() || name == ".")
+            continue;
+        if (!out.empty() && out.back() != '/')
+            out += '/';
+        out += name;
+    }
+    return PathKey(out.empty() ? "." : out);
+}
+
+std::string IdKey(char kind, const SFileId& id)
+{
+    return kind + std::to_string(id.device) + ':' + std::to_string(id.index);
+}
+
+// Each key a path's file goes by: its spelling and, unless only its name
+// counts, the file's identity where it exists and its folder's identity
+// and its own name where the folder does (a file not made yet, spelled
+// another way or reached through another mount of its folder).
+std::vector<std::string> FileKeys(const std::string& path, bool nameOnly)
+{
+    std::vector<std::string> keys = {"n" + Spelling(path)};
+    if (nameOnly)
+        return keys;
+    const SFileId id = FileIdentity(path.c_str());
+    if (id.valid)
+        keys.push_back(IdKey('i', id));
+    std::size_t name = 0, end = 0;
+    LastName(path, name, end);
+    const SFileId folder = FileIdentity(name == 0 ? "." : path.substr(0, name).c_str());
+    if (folder.valid)
+        keys.push_back(IdKey('f', folder) + '/' + PathKey(path.substr(name, end - name)));
+    return keys;
+}
+
+// A map's path below OUT whose folders or own name the out-dir form
+// replaces (a link, a FIFO): where it leads now is not where it will be.
+bool Replaced(const SJob& job)
+{
+    for (std::size_t i = job.below + 1; i <= job.dst.size(); ++i) {
+        if (i < job.dst.size() && (!IsSlash(job.dst[i]) || IsSlash(job.dst[i - 1])))
+            continue;
+        const SFileInfo info = FileInfo(job.dst.substr(0, i).c_str(), false);
+        if (i == job.dst.size() ? ToReplace(info) : info.exists && (info.link || !info.folder))
+            return true;
+    }
+    return false;
+}
+
+// Why the jobs cannot run at once in any order: a destination named twice,
+// another job's source, or a folder another map needs, by any key of its
+// file (but only by name where the out-dir form replaces what is there).
 std::string Dependence(const std::vector<SJob>& jobs, bool outDirForm)
 {
     std::multimap<std::string, std::size_t> sources;
-    std::multimap<SFileId, std::size_t> sourceFiles;
     std::map<std::string, std::size_t> destinations;
-    std::map<SFileId, std::size_t> destinationFiles;
-    for (std::size_t j = 0; j < jobs.size(); ++j) {
-        if (!jobs[j].failure.empty())
-            continue;
-        sources.emplace(PathKey(jobs[j].src), j);
-        const SFileId id = FileIdentity(jobs[j].src.c_str());
-        if (id.valid)
-            sourceFiles.emplace(id, j);
-    }
-    const auto readByOther = [](const auto& readers, const auto& key, std::size_t j) {
-        const auto range = readers.equal_range(key);
-        return std::any_of(range.first, range.second, [j](const auto& r) { return r.second != j; });
-    };
+    for (std::size_t j = 0; j < jobs.size(); ++j)
+        if (jobs[j].failure.empty())
+            for (const std::string& key : FileKeys(jobs[j].src, false))
+                sources.emplace(key, j);
     for (std::size_t j = 0; j < jobs.size(); ++j) {
         if (!jobs[j].failure.empty())
             continue;
         const std::string& dst = jobs[j].dst;
-        const std::string key = PathKey(dst);
-        const SFileId id = outDirForm && ToReplace(FileInfo(dst.c_str(), false)) ? SFileId{false, 0, 0}
-                                                                                 : FileIdentity(dst.c_str());
-        std::size_t writer = destinations.emplace(key, j).first->second;
-        if (writer == j && id.valid)
-            writer = destinationFiles.emplace(id, j).first->second;
-        if (writer != j)
-            return Quoted(jobs[writer].src) + " and " + Quoted(jobs[j].src) + " would both write " + Quoted(dst);
-        if (readByOther(sources, key, j) || (id.valid && readByOther(sourceFiles, id, j)))
-            return Quoted(jobs[j].src) + " would write " + Quoted(dst) + ", which another job reads";
+        for (const std::string& key : FileKeys(dst, outDirForm && Replaced(jobs[j]))) {
+            const std::size_t writer = destinations.emplace(key, j).first->second;
+            if (writer != j)
+                return Quoted(jobs[writer].src) + " and " + Quoted(jobs[j].src) + " would both write " + Quoted(dst);
+            const auto range = sources.equal_range(key);
+            if (std::any_of(range.first, range.second, [j](const auto& r) { return r.second != j; }))
+                return Quoted(jobs[j].src) + " would write " + Quoted(dst) + ", which another job reads";
+        }
+    }
+    // Spellings sort a folder's paths right after it and its separator.
+    for (auto d = destinations.begin(); outDirForm && d != destinations.end(); ++d) {
+        const auto below = destinations.lower_bound(d->first + '/');
+        if (d->first[0] == 'n' && below != destinations.end() && below->first.rfind(d->first + '/', 0) == 0)
+            return Quoted(jobs[d->second].dst) + " would be the map of " + Quoted(jobs[d->second].src) +
+                   " and a folder of the map of " + Quoted(jobs[below->second].src);
     }
     return "";
 }
@@ -176,10 +246,9 @@ std::string AddPath(SPlan& plan, const std::string& path)
             Walk(plan, path);
         return "";
     }
-    std::size_t name = path.size();
-    while (name > 0 && !IsPathSeparator(path[name - 1]))
-        --name;
-    const std::string dst = Join(plan.outDir, MapName(path.substr(name)));
+    std::size_t name = 0, end = 0;
+    LastName(path, name, end);
+    const std::string dst = Join(plan.outDir, MapName(path.substr(name, end - name)));
     if (dst.size() > kMaxPath)
         return "the map of " + Quoted(path) + " would have a " + TooLong(dst);
     plan.jobs.push_back({path, dst, Below(plan), ""});

@@ -169,12 +169,19 @@ std::string PrepareMap(const SJob& job, std::size_t j, std::string& aside)
     std::size_t name = job.dst.size();
     while (name > 0 && !IsPathSeparator(job.dst[name - 1]))
         --name;
-    aside = job.dst.substr(0, name) + ".quarnel-" + std::to_string(ProcessId()) + "-" + std::to_string(j) + ".old";
-    if (!MoveName(job.dst.c_str(), aside.c_str())) {
-        aside.clear();
-        return "cannot replace '" + job.dst + "'";
+    // The name is this process's and job's own, but a killed run's may be
+    // left there (an earlier process of the same number, in a container).
+    const std::string stem = job.dst.substr(0, name) + ".quarnel-" + std::to_string(ProcessId()) + "-" +
+                             std::to_string(j);
+    for (int k = 0; k < 100; ++k) {
+        aside = stem + (k == 0 ? "" : "-" + std::to_string(k)) + ".old";
+        if (MoveName(job.dst.c_str(), aside.c_str()))
+            return "";
+        if (!FileInfo(aside.c_str(), false).exists)
+            break;
     }
-    return "";
+    aside.clear();
+    return "cannot replace '" + job.dst + "'";
 }
 
 void Convert(const SRun& r, std::size_t j, SJobMessages& messages)
