@@ -216,26 +216,29 @@ const SRow kRows[] = {
          ExpectMaps(t, {"d0.tga", "d19.tga"});
          EXPECT_LT(run.seconds, 5.0);
      }},
-    {"--update over a map cut short, a folder in a map's place, and times within a second: older, newer, "
-     "equal to the nanosecond, a nanosecond older",
+    {"--update over a map cut short, a folder in a map's place, a newer map with another name, and times "
+     "within a second: older, newer, equal to the nanosecond, a nanosecond older",
      [](const TempDir& t) {
-         Tree(t, {"tree/a.tga", "tree/b.tga", "tree/c.tga", "tree/d.tga", "tree/e.tga", "tree/f.tga"});
+         Tree(t, {"tree/a.tga", "tree/b.tga", "tree/c.tga", "tree/d.tga", "tree/e.tga", "tree/f.tga", "tree/g.tga"});
          MakeFolder(t.Path("out"));
          MakeFolder(t.Path("out/b_n.tga"));
          WriteFile(t.Path("out/a_n.tga"), Bytes(kMap.begin(), kMap.begin() + 100));
-         for (const char* map : {"out/c_n.tga", "out/d_n.tga", "out/e_n.tga", "out/f_n.tga"})
+         for (const char* map : {"out/c_n.tga", "out/d_n.tga", "out/e_n.tga", "out/f_n.tga", "out/g_n.tga"})
              WriteFile(t.Path(map), Bytes(kMap.size(), 'o'));
+         link(t.Path("out/g_n.tga").c_str(), t.Path("g.keep").c_str());
          for (const auto& [name, ns] : std::vector<std::pair<std::string, std::int64_t>>{
                   {"tree/c.tga", kNow + 700000000}, {"out/c_n.tga", kNow + 200000000},
                   {"tree/d.tga", kNow + 200000000}, {"out/d_n.tga", kNow + 700000000},
                   {"tree/e.tga", kNow + 500000000}, {"out/e_n.tga", kNow + 500000000},
-                  {"tree/f.tga", kNow + 500000001}, {"out/f_n.tga", kNow + 500000000}})
+                  {"tree/f.tga", kNow + 500000001}, {"out/f_n.tga", kNow + 500000000},
+                  {"tree/g.tga", kNow}, {"out/g_n.tga", kNow + 700000000}})
              SetModified(t.Path(name), ns);
          return Strings{"--update", "--out-dir", "out", "tree"};
      },
-     1, {"3 converted, 2 skipped, 1 failed\n"}, {"Cant open 'out/b_n.tga' for writing"},
+     1, {"4 converted, 2 skipped, 1 failed\n"}, {"Cant open 'out/b_n.tga' for writing"},
      [](const TempDir& t, const SRun&) {
-         ExpectMaps(t, {"out/a_n.tga", "out/c_n.tga", "out/f_n.tga"});
+         ExpectMaps(t, {"out/a_n.tga", "out/c_n.tga", "out/f_n.tga", "out/g_n.tga"});
+         EXPECT_EQ(ReadFile(t.Path("g.keep")), Bytes(kMap.size(), 'o'));
          for (const char* kept : {"out/d_n.tga", "out/e_n.tga"})
              EXPECT_EQ(ReadFile(t.Path(kept)), Bytes(kMap.size(), 'o')) << kept;
      }},
@@ -277,14 +280,15 @@ const SRow kRows[] = {
          EXPECT_EQ(FolderNames(t.Path("else/dir")), Strings{});
          ExpectMaps(t, {"out/a_n.tga", "out/b_n.tga", "out/c_n.tga", "out/sub/d_n.tga", "out/m/g_n.tga", "out/n/g_n.tga"});
      }},
-    {"a linked source folder is followed, and a map's stem ends at the last dot",
+    {"a linked source folder is followed once, a map is no source, and a map's stem ends at the last dot",
      [](const TempDir& t) {
-         Tree(t, {"elsewhere/x.v2.tga", "tree/rock.v2.tga"});
+         Tree(t, {"elsewhere/x.v2.tga", "tree/rock.v2.tga", "tree/rock_n.tga", "tree/.tga"});
          symlink("../elsewhere", t.Path("tree/link").c_str());
+         symlink("../elsewhere", t.Path("tree/link2").c_str());
          return Strings{"--out-dir", "out", "tree"};
      },
-     0, {"2 converted, 0 skipped, 0 failed\n"}, {},
-     [](const TempDir& t, const SRun&) { ExpectMaps(t, {"out/link/x.v2_n.tga", "out/rock.v2_n.tga"}); }},
+     0, {"3 converted, 0 skipped, 0 failed\n"}, {},
+     [](const TempDir& t, const SRun&) { ExpectMaps(t, {"out/.tga_n.tga", "out/link/x.v2_n.tga", "out/rock.v2_n.tga"}); }},
     {"standard output whose reader has gone",
      [](const TempDir& t) {
          Tree(t, {"tree/a.tga", "tree/b.tga", "tree/c.tga", "tree/d.tga"});
@@ -473,7 +477,8 @@ TEST(Engine, ReportsEveryJobWithinItsWorkersAndMemory)
         EXPECT_EQ(QuarnelBatchRun(batch, &counts), QUARNEL_BATCH_FAILED);
         QuarnelBatchDestroy(batch);
         EXPECT_EQ(counts.converted * 10 + counts.failed, 81);
-        EXPECT_LE(watch.most, most) << workers;
+        EXPECT_EQ(counts.started, 9);
+        EXPECT_EQ(watch.most, most) << workers;
         std::sort(watch.reports.begin(), watch.reports.end());
         EXPECT_EQ(watch.reports[4], "4 2 " + Quote(tmp.Path("bad.tga")) + " is truncated");
         EXPECT_EQ(watch.reports.size(), 9u);
@@ -483,23 +488,33 @@ TEST(Engine, ReportsEveryJobWithinItsWorkersAndMemory)
 TEST(Engine, CancelStartsNoMoreJobsAndRefusalsSayWhy)
 {
     TempDir tmp;
-    Tree(tmp, {"a.tga"});
+    WriteFile(tmp.Path("a.tga"), RandomTga(512, 512, 3));
     SWatch watch;
     SQuarnelBatchOptions o;
     QuarnelBatchInitOptions(&o);
-    o.workers = 1;
     o.context = &watch;
     o.onJob = [](void* w, const SQuarnelJobReport*) { QuarnelBatchCancel(static_cast<SWatch*>(w)->cancel); };
-    watch.cancel = QuarnelBatchCreate(&o);
-    for (int i = 0; i < 5; ++i) {
-        QuarnelBatchAdd(watch.cancel, tmp.Path("a.tga").c_str());
-        QuarnelBatchAdd(watch.cancel, tmp.Path(std::to_string(i) + ".tga").c_str());
-    }
     SQuarnelBatchCounts counts = {sizeof counts, 0, 0, 0, 0, 0, 0, 0, 0};
-    EXPECT_EQ(QuarnelBatchRun(watch.cancel, &counts), QUARNEL_BATCH_CANCELLED);
-    EXPECT_EQ(counts.converted, 1);
-    QuarnelBatchDestroy(watch.cancel);
-    EXPECT_EQ(FolderNames(tmp.dir), (Strings{"0.tga", "a.tga"}));
+    // With a budget of one byte the second worker waits for memory meanwhile: the cancel finds it waiting.
+    for (const int workers : {1, 2}) {
+        o.workers = workers;
+        o.memory = 1;
+        watch.cancel = QuarnelBatchCreate(&o);
+        for (int i = 0; i < 5; ++i) {
+            QuarnelBatchAdd(watch.cancel, tmp.Path("a.tga").c_str());
+            QuarnelBatchAdd(watch.cancel, tmp.Path(std::to_string(i) + ".tga").c_str());
+        }
+        EXPECT_EQ(QuarnelBatchRun(watch.cancel, &counts), QUARNEL_BATCH_CANCELLED);
+        EXPECT_EQ(counts.converted, 1);
+        QuarnelBatchDestroy(watch.cancel);
+        EXPECT_EQ(FolderNames(tmp.dir), (Strings{"0.tga", "a.tga"})) << workers;
+        unlink(tmp.Path("0.tga").c_str());
+    }
+    // Memory units are powers of 1024, in either case.
+    for (const auto& [text, bytes] : {std::pair{"3k", 3ull << 10}, std::pair{"2T", 2ull << 40}}) {
+        EXPECT_EQ(QuarnelBatchReadValue(&o, QUARNEL_VALUE_MEMORY, text, nullptr, 0), QUARNEL_BATCH_DONE);
+        EXPECT_EQ(o.memory, bytes) << text;
+    }
 
     o.onJob = nullptr;
     o.texelsize = 0;
@@ -608,6 +623,8 @@ protected:
 TEST_P(Bindings, ParseOptionsAndExitAsTheToolsDo)
 {
     Tree(tmp, {"a.tga"});
+    const std::string list = "\n" + std::string(600, 'a');
+    WriteFile(tmp.Path("long.lst"), Bytes(list.begin(), list.end()));
     const struct {
         Strings args;
         int status;
@@ -628,8 +645,13 @@ TEST_P(Bindings, ParseOptionsAndExitAsTheToolsDo)
         {{"--texel-size=-inf", "a.tga", "x.tga"}, 2, "'-inf' is not a texel size"},
         {{"--texel-size", "0", "a.tga", "x.tga"}, 2, "'0' is not a texel size"},
         {{"--texel-size", "1e40", "a.tga", "x.tga"}, 2, "'1e40' is not a texel size"},
+        {{"--texel-size", "1e-50", "a.tga", "x.tga"}, 2, "'1e-50' is not a texel size"},
+        {{"--texel-size", "2x", "a.tga", "x.tga"}, 2, "'2x' is not a texel size"},
+        {{"--texel-size", " 2", "a.tga", "x.tga"}, 2, "' 2' is not a texel size"},
+        {{"-j", "4096", "--", "a.tga", "-w.tga"}, 0, "1 converted"},
         {{"a.tga", "x.tga", "--texel-size"}, 2, "--texel-size"},
         {{"--memory", "0", "a.tga", "x.tga"}, 2, "'0' is not a memory budget"},
+        {{"--memory", "16777216T", "a.tga", "x.tga"}, 2, "'16777216T' is not a memory budget"},
         {{"--update=1", "a.tga", "x.tga"}, 2, "--update"},
         {{"-1", "x.tga"}, 2, "unknown option '-1'"},
         {{"--out-dir=", "a.tga"}, 2, "--out-dir is an empty path"},
@@ -638,9 +660,13 @@ TEST_P(Bindings, ParseOptionsAndExitAsTheToolsDo)
         {{"--texel-size=\xff", "a.tga", "x.tga"}, 2, "--texel-size: '\\xff' is not"},
         {{"--out-dir", "o", "a.tga/", "x/"}, 1, "'a.tga/' for reading"},
         {{"--\x1b[2J\x9b", "a.tga", "x.tga"}, 2, "--\\x1b[2J\\x9b"},
+        // DEL, C1's last, overlong forms, past U+10FFFF, and a character that ends the line.
+        {{"--\x7f\xc2\x9f\xc0\xaf\xe0\x80\xaf\xf5\x80\x80\x80\xc3\xa9", "a.tga", "x.tga"}, 2,
+         "--\\x7f\\xc2\\x9f\\xc0\\xaf\\xe0\\x80\\xaf\\xf5\\x80\\x80\\x80\xc3\xa9"},
         {{"", "x.tga"}, 2, "an empty path names no file"},
         {{"a.tga"}, 2, "'a.tga' has no DST"},
         {{"--files-from", "nope.lst", "--out-dir", "o"}, 2, "cannot read the list 'nope.lst'"},
+        {{"--files-from", "long.lst", "--out-dir", "o"}, 2, "line 2 of the list 'long.lst': path longer"},
         {{"--module", "/nope.so", "a.tga", "x.tga"}, 1, "cannot load the module: /nope.so"},
     };
     for (const auto& c : cases) {
@@ -652,7 +678,7 @@ TEST_P(Bindings, ParseOptionsAndExitAsTheToolsDo)
     }
     EXPECT_EQ(ReadFile(tmp.Path("x.tga")), reference::ConvertFile(kSource, 2.0f));
     EXPECT_EQ(ReadFile(tmp.Path("y.tga")), reference::ConvertFile(kSource, -2.0f));
-    ExpectMaps(tmp, {"-o/a_n.tga"});
+    ExpectMaps(tmp, {"-o/a_n.tga", "-w.tga"});
 }
 
 // A closed standard output ends neither the batch nor the exit status'
@@ -675,7 +701,8 @@ TEST_P(Bindings, InterruptsLetTheRunningJobsFinish)
 {
     WriteFile(tmp.Path("big.tga"), RandomTga(1024, 1024, 9));
     const Bytes map = reference::ConvertFile(ReadFile(tmp.Path("big.tga")), 1.0f);
-    Strings args = {"-j", "2"};
+    Tree(tmp, {}, {"bad.tga"});  // a job that fails first: the summary still adds up
+    Strings args = {"-j", "2", "bad.tga", "bad_n.tga"};
     for (int i = 0; i < 24; ++i)
         args.insert(args.end(), {"big.tga", "m" + std::to_string(i) + ".tga"});
     // A signal ignored from the start (nohup, a background job) stays ignored.
@@ -683,19 +710,21 @@ TEST_P(Bindings, InterruptsLetTheRunningJobsFinish)
         const SRun run = Launch({Host(args), tmp.dir, EOut::kFile, signal});
         const Strings names = FolderNames(tmp.dir);
         if (signal < 0) {
-            EXPECT_EQ(run.status, 0) << run.err;
-            EXPECT_EQ(names.size(), 25u);
+            EXPECT_EQ(run.status, 1) << run.err;
+            EXPECT_EQ(names.size(), 26u);
             continue;
         }
         EXPECT_EQ(run.status, 128 + signal) << run.err;
-        EXPECT_LT(names.size(), 25u) << "every job ran: the interrupt came too late";
+        EXPECT_LT(names.size(), 26u) << "every job ran: the interrupt came too late";
         for (const std::string& name : names)
-            EXPECT_TRUE(name == "big.tga" || ReadFile(tmp.Path(name)) == map) << name;
-        EXPECT_EQ(Count(run.err, "\n"), 1u) << run.err;
-        EXPECT_EQ(run.err.find((GetParam() ? "quarnel" : "quarnel-convert") + std::string(": interrupted: ")), 0u)
-            << run.err;
+            EXPECT_TRUE(name == "big.tga" || name == "bad.tga" || ReadFile(tmp.Path(name)) == map) << name;
+        EXPECT_EQ(Count(run.err, "\n"), 2u) << run.err;
+        const std::string line = (GetParam() ? "quarnel" : "quarnel-convert") + std::string(": interrupted: ") +
+                                 std::to_string(names.size() - 2) + " converted, 0 skipped, 1 failed, " +
+                                 std::to_string(26 - names.size()) + " not started\n";
+        EXPECT_EQ(run.err.substr(run.err.find('\n') + 1), line);
         for (const std::string& name : names)
-            if (name != "big.tga")
+            if (name != "big.tga" && name != "bad.tga")
                 unlink(tmp.Path(name).c_str());
     }
 }
@@ -713,7 +742,7 @@ TEST_P(Bindings, PrintATreeAlike)
     EXPECT_EQ(Count(run.err, name + ": 'tree/sub/deeper/c.tga' is truncated\n"), 1u) << run.err;
     EXPECT_EQ(Count(run.err, "\n"), 2u) << run.err;
     ExpectMaps(tmp, {"out/a_n.tga", "out/sub/b_n.tga"});
-    const SRun quiet = Launch({Host({"-q", "--out-dir", "out", "tree"}), tmp.dir});
+    const SRun quiet = Launch({Host({"-q", "--out-dir", "out/", "tree/"}), tmp.dir});
     EXPECT_EQ(quiet.status, 1);
     // Two workers may end the failing jobs in either order.
     const auto lines = [](const std::string& text) {
@@ -723,7 +752,7 @@ TEST_P(Bindings, PrintATreeAlike)
         std::sort(sorted.begin(), sorted.end());
         return sorted;
     };
-    EXPECT_EQ(lines(quiet.out + quiet.err), lines(run.err)) << "-q: failures only";
+    EXPECT_EQ(lines(quiet.out + quiet.err), lines(run.err)) << "-q: failures only, paths joined alike";
 }
 
 INSTANTIATE_TEST_SUITE_P(ToolAndPython, Bindings, ::testing::Values(false, true),
@@ -748,7 +777,8 @@ print(s.converted, s.skipped, s.failed, [(r.destination, r.outcome, r.messages) 
 print(seen[-1], all(m for _, _, m in seen), [d for d, _, _ in seen] == sorted({d for d, _, _ in seen}))
 logging.basicConfig(format="%(message)s")  # the failures from here on are logged
 p = quarnel.convert_pairs([("tree/a.tga", "x.tga")], update=True, texel_size=2.0)
-print(p.converted, p.skipped, p.failures, quarnel.convert_pairs([("tree/a.tga", "x.tga")], update=True).skipped)
+u = quarnel.convert_pairs([("tree/a.tga", "x.tga")], update=True)
+print(p.converted, p.skipped, p.failures, u.skipped, u.failed)
 print(quarnel.create_bump_maps([("x.tga", "y.tga"), ("y.tga", "z.tga")], texel_size=0.5).converted)
 ok = ("tree/a.tga", "w.tga")
 for pairs, bad in (([ok], {"jobs": 0}), ([ok], {"texel_size": 1e40}), ([ok], {"texel_size": float("nan")}),
@@ -781,8 +811,9 @@ print(sorted((s.converted, s.failed, [r.messages for r in s.results]) for s in s
     EXPECT_EQ(run.out,
               "2 0 1 [('out/a_n.tga', 'converted', ()), ('out/bad_n.tga', 'failed', "
               "(\"'tree/bad.tga' is truncated\",)), ('out/sub/b_n.tga', 'converted', ())]\n"
-              "(3, 3, True) True True\n1 0 () 1\n2\nValueError --jobs\nValueError --texel-size\nValueError --texel-size\n"
-              "ValueError --memory\nValueError --memory\nValueError pairs\nValueError pairs\nValueError path\nOSError True\nOSError True\n"
+              "(3, 3, True) True True\n1 0 () 1 0\n2\nValueError --jobs\nValueError --texel-size\nValueError --texel-size\n"
+              "ValueError --memory\nValueError --memory\nValueError pairs\nValueError pairs\nValueError path\nOSError True\n"
+              "OSError True\n"
               "RuntimeError True\n"
               "(2, 1, [(), (\"'tree/bad.tga' is truncated\",), ()]) True\n")
         << run.err;

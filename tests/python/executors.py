@@ -59,6 +59,11 @@ def check(executor, client=None):
     if client:  # each worker loaded its engine once, and the five shards ran on them
         loads = client.run(lambda: _engine._load.cache_info()).values()
         assert sum(c.hits + c.misses for c in loads) == 5 and all(c.misses <= 1 for c in loads), loads
+    # Again with --update: the shards' skips counted; an empty tree still makes OUT.
+    again = quarnel.convert_tree("tree", "out-link", update=True, executor=executor, shard_size=2)
+    assert (again.converted, again.skipped, again.failed) == (0, 8, 1), again
+    os.makedirs("empty")
+    assert quarnel.convert_tree("empty", "out-empty", executor=executor).results == () and os.path.isdir("out-empty")
     # Refused here, or (an OUT that cannot be made) on the workers.
     for bad, kind, why in (({"texel_size": 0}, ValueError, "is not a texel size"),
                            ({"shard_size": 0}, ValueError, "shard_size"),
