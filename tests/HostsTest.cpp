@@ -226,19 +226,26 @@ const SRow kRows[] = {
          for (const char* map : {"out/c_n.tga", "out/d_n.tga", "out/e_n.tga", "out/f_n.tga", "out/g_n.tga"})
              WriteFile(t.Path(map), Bytes(kMap.size(), 'o'));
          link(t.Path("out/g_n.tga").c_str(), t.Path("g.keep").c_str());
+         Bytes withId = kSource;  // a 5-byte ID field, which the map's size counts too
+         withId[0] = 5;
+         withId.insert(withId.begin() + 18, 5, 'i');
+         WriteFile(t.Path("tree/h.tga"), withId);
+         WriteFile(t.Path("out/h_n.tga"), Bytes(kMap.size() + 5, 'o'));
          for (const auto& [name, ns] : std::vector<std::pair<std::string, std::int64_t>>{
                   {"tree/c.tga", kNow + 700000000}, {"out/c_n.tga", kNow + 200000000},
                   {"tree/d.tga", kNow + 200000000}, {"out/d_n.tga", kNow + 700000000},
                   {"tree/e.tga", kNow + 500000000}, {"out/e_n.tga", kNow + 500000000},
                   {"tree/f.tga", kNow + 500000001}, {"out/f_n.tga", kNow + 500000000},
-                  {"tree/g.tga", kNow}, {"out/g_n.tga", kNow + 700000000}})
+                  {"tree/g.tga", kNow}, {"out/g_n.tga", kNow + 700000000},
+                  {"tree/h.tga", kNow}, {"out/h_n.tga", kNow + 700000000}})
              SetModified(t.Path(name), ns);
          return Strings{"--update", "--out-dir", "out", "tree"};
      },
-     1, {"4 converted, 2 skipped, 1 failed\n"}, {"Cant open 'out/b_n.tga' for writing"},
+     1, {"4 converted, 3 skipped, 1 failed\n"}, {"Cant open 'out/b_n.tga' for writing"},
      [](const TempDir& t, const SRun&) {
          ExpectMaps(t, {"out/a_n.tga", "out/c_n.tga", "out/f_n.tga", "out/g_n.tga"});
          EXPECT_EQ(ReadFile(t.Path("g.keep")), Bytes(kMap.size(), 'o'));
+         EXPECT_EQ(ReadFile(t.Path("out/h_n.tga")), Bytes(kMap.size() + 5, 'o'));
          for (const char* kept : {"out/d_n.tga", "out/e_n.tga"})
              EXPECT_EQ(ReadFile(t.Path(kept)), Bytes(kMap.size(), 'o')) << kept;
      }},
@@ -354,6 +361,15 @@ const SRow kRows[] = {
          return Strings{"-j", "2", "big.tga", "x.tga", "a.tga", "here/x.tga"};
      },
      0, {"2 converted, 0 skipped, 0 failed\n"}, {}, [](const TempDir& t, const SRun&) { ExpectMaps(t, {"x.tga"}); }},
+    {"a found source of the longest path a record holds, 511 bytes",
+     [](const TempDir& t) {
+         Tree(t, {"tree/" + std::string(252, 'a') + "/" + std::string(249, 'b') + ".tga"});
+         return Strings{"--out-dir", "o", "tree"};
+     },
+     0, {"1 converted, 0 skipped, 0 failed\n"}, {},
+     [](const TempDir& t, const SRun&) {
+         ExpectMaps(t, {"o/" + std::string(252, 'a') + "/" + std::string(249, 'b') + "_n.tga"});
+     }},
     {"a source spelled into OUT before OUT is made",
      [](const TempDir& t) {
          Tree(t, {"a.tga"});
